@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: once normally, once under AddressSanitizer and
+# UndefinedBehaviorSanitizer. GUI tests use Qt's offscreen platform, so no display is needed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs" --timeout 120
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPD_SANITIZE=ON >/dev/null
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS=suppressions="$PWD/scripts/lsan.supp" \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 300
