@@ -1,0 +1,194 @@
+#include "platform/url_reader.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string_view>
+
+#include "platform/application.h"
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The longest the reader waits on the network before the application's messages are processed.
+constexpr int kServiceIntervalMs = 20;
+constexpr long kMaxRelocations = 10;
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+bool LibraryReady() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+}  // namespace
+
+struct UrlSession::Handle {
+    CURLM* multi;
+    explicit Handle(CURLM* multi) : multi(multi) {}
+    ~Handle() { curl_multi_cleanup(multi); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+};
+
+// One easy handle in the session's multi handle, with what has arrived and not yet been read.
+struct UrlRequest::Transfer {
+    CURLM* multi;
+    CURL* easy;
+    UrlReaderTimeouts timeouts;
+    std::string body;
+    bool headerComplete = false;
+    bool locationSeen = false;
+    bool done = false;
+    bool gaveUp = false;
+    CURLcode result = CURLE_OK;
+    Clock::time_point lastProgress = Clock::now();
+
+    Transfer(CURLM* multi, CURL* easy, UrlReaderTimeouts timeouts)
+        : multi(multi), easy(easy), timeouts(timeouts) {}
+    ~Transfer() {
+        curl_multi_remove_handle(multi, easy);
+        curl_easy_cleanup(easy);
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    bool Failed() const { return gaveUp || (done && result != CURLE_OK); }
+
+    // Runs the transfer until ready() holds or the transfer has ended, processing the
+    // application's messages while it waits. Gives up when the application terminates or nothing
+    // arrived within the stall time-out. The time the handlers take (a modal dialog opened
+    // meanwhile) is not held against the server, and what arrived during it is taken in first.
+    template <typename Ready>
+    void Drive(Ready ready) {
+        while (!ready() && !done && !gaveUp) {
+            int running = 0;
+            gaveUp = App().Terminated() || curl_multi_perform(multi, &running) != CURLM_OK;
+            if (gaveUp) return;
+            CollectEnded(multi);
+            if (ready() || done) return;
+            gaveUp = Clock::now() - lastProgress > timeouts.stall;
+            if (gaveUp) return;
+            curl_multi_poll(multi, nullptr, 0, kServiceIntervalMs, nullptr);
+            Clock::time_point handlersStart = Clock::now();
+            App().ProcessMessages();
+            lastProgress += Clock::now() - handlersStart;
+        }
+    }
+
+    static void CollectEnded(CURLM* multi) {
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg != CURLMSG_DONE) continue;
+            Transfer* transfer = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
+            if (!transfer) continue;
+            transfer->done = true;
+            transfer->result = message->data.result;
+        }
+    }
+
+    // Each header line: a status line starts a new answer (a relocation's answer is dropped);
+    // the blank line ends the header, which is final unless an interim or a followed relocation.
+    static size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
+        auto& self = *static_cast<Transfer*>(user);
+        std::string_view line(data, size * count);
+        self.lastProgress = Clock::now();
+        if (line.starts_with("HTTP/")) {
+            self.headerComplete = self.locationSeen = false;
+            self.body.clear();
+        } else if (StartsWithNoCase(line, "location:")) {
+            self.locationSeen = true;
+        } else if (line == "\r\n" || line == "\n") {
+            long code = 0;
+            curl_easy_getinfo(self.easy, CURLINFO_RESPONSE_CODE, &code);
+            bool interim = code >= 100 && code < 200;
+            bool relocated = code >= 300 && code < 400 && self.locationSeen;
+            self.headerComplete = !interim && !relocated;
+        }
+        return size * count;
+    }
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* user) {
+        auto& self = *static_cast<Transfer*>(user);
+        self.body.append(data, size * count);
+        self.lastProgress = Clock::now();
+        return size * count;
+    }
+};
+
+UrlSession::UrlSession(std::unique_ptr<Handle> handle, std::string agent,
+                       UrlReaderTimeouts timeouts)
+    : handle_(std::move(handle)), agent_(std::move(agent)), timeouts_(timeouts) {}
+
+UrlSession::~UrlSession() = default;
+
+std::unique_ptr<UrlSession> UrlSession::Open(const std::string& agent, UrlReaderTimeouts timeouts) {
+    if (!LibraryReady()) return nullptr;
+    CURLM* multi = curl_multi_init();
+    if (!multi) return nullptr;
+    return std::unique_ptr<UrlSession>(
+        new UrlSession(std::make_unique<Handle>(multi), agent, timeouts));
+}
+
+std::unique_ptr<UrlRequest> UrlSession::OpenUrl(const std::string& url) {
+    CURL* easy = curl_easy_init();
+    if (!easy) return nullptr;
+    auto transfer = std::make_unique<UrlRequest::Transfer>(handle_->multi, easy, timeouts_);
+    using Transfer = UrlRequest::Transfer;
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, agent_.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRelocations);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.connect.count()));
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeaderLine);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer.get());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer.get());
+    if (curl_multi_add_handle(handle_->multi, easy) != CURLM_OK) return nullptr;
+
+    Transfer& pending = *transfer;
+    pending.Drive([&] { return pending.headerComplete; });
+    if (!pending.headerComplete && pending.Failed()) return nullptr;
+    return std::unique_ptr<UrlRequest>(new UrlRequest(std::move(transfer)));
+}
+
+UrlRequest::UrlRequest(std::unique_ptr<Transfer> transfer) : transfer_(std::move(transfer)) {}
+
+UrlRequest::~UrlRequest() = default;
+
+std::string UrlRequest::StatusCode() const {
+    long code = 0;
+    curl_easy_getinfo(transfer_->easy, CURLINFO_RESPONSE_CODE, &code);
+    return std::to_string(code);
+}
+
+std::optional<std::size_t> UrlRequest::ReadFile(char* buffer, std::size_t size) {
+    Transfer& transfer = *transfer_;
+    transfer.Drive([&] { return transfer.body.size() >= size; });
+    std::size_t count = std::min(size, transfer.body.size());
+    if (count > 0) {
+        std::memcpy(buffer, transfer.body.data(), count);
+        transfer.body.erase(0, count);
+        return count;
+    }
+    if (transfer.Failed()) return std::nullopt;
+    return 0;
+}
+
+}  // namespace platform
