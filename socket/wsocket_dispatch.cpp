@@ -1,0 +1,183 @@
+// The socket's hidden window, the dispatch of its messages, the network-event handlers, the
+// receive loop, the message pumps and moving a socket to another thread.
+#include "platform/application.h"
+#include "socket/socket_library.h"
+#include "socket/socket_window.h"
+#include "socket/wsocket.h"
+
+using namespace platform;
+
+void TCustomWSocket::CreateHiddenWindow() {
+    FWindowHandle = CreateSocketWindow(this);
+    FThreadId = std::this_thread::get_id();
+    if (!FWindowHandle) ReportError("Cannot create a hidden window for TWSocket");
+}
+
+void TCustomWSocket::DestroyHiddenWindow() {
+    if (!FWindowHandle) return;
+    SetWindowData(FWindowHandle, nullptr);
+    if (DestroyWindow(FWindowHandle)) FWindowHandle = 0;
+}
+
+namespace {
+
+std::string EventNames(WORD events) {
+    std::string names;
+    if (events & FD_CONNECT) names += " FD_CONNECT";
+    if (events & FD_READ) names += " FD_READ";
+    if (events & FD_WRITE) names += " FD_WRITE";
+    if (events & FD_CLOSE) names += " FD_CLOSE";
+    if (events & FD_ACCEPT) names += " FD_ACCEPT";
+    return names;
+}
+
+}  // namespace
+
+void TCustomWSocket::HandleWindowMessage(TMessage& msg) {
+    try {
+        switch (msg.Msg) {
+            case SocketEventMessage: {
+                WORD events = WSAGETSELECTEVENT(msg.LParam);
+                if (LogEnabled(loWsockDump))
+                    LogLine(loProtSpecDump, "AsyncSelect CtrlSocket" + std::to_string(msg.WParam) +
+                                                ", " + std::to_string(events) + EventNames(events));
+                // A message for an earlier handle, or one taken while paused, is dropped.
+                if (msg.WParam != FSocketHandle || FPaused) break;
+                if (events & FD_CONNECT) ProcessConnectEvent(msg);
+                if (events & FD_READ) ProcessReadEvent(msg);
+                if (events & FD_WRITE) ProcessWriteEvent(msg);
+                if (events & FD_ACCEPT) ProcessAcceptEvent(msg);
+                if (events & FD_CLOSE) ProcessCloseEvent(msg);
+                break;
+            }
+            case HostLookupDoneMessage:
+                HandleLookupDone(msg);
+                break;
+            case AddrLookupDoneMessage:
+                HandleReverseLookupDone(msg);
+                break;
+            case CloseLaterMessage:
+                Close();
+                break;
+            case FreeLaterMessage:
+                delete this;
+                return;
+            case TestExceptionMessage:
+                throw ESocketException("Test exception in WSocket");
+            default:
+                msg.Result = DefWindowProc(FWindowHandle, msg.Msg, msg.WParam, msg.LParam);
+        }
+    } catch (const platform::Exception& e) {
+        HandleBgException(e);
+    }
+}
+
+void TCustomWSocket::ProcessConnectEvent(const TMessage& msg) {
+    if (FState == wsConnected) return;
+    WORD errCode = WSAGETSELECTERROR(msg.LParam);
+    SetState(wsConnected);
+    HandleConnected(errCode);
+    if (errCode != 0 && FState != wsClosed) Close();
+}
+
+void TCustomWSocket::ProcessReadEvent(const TMessage& msg) {
+    WORD errCode = WSAGETSELECTERROR(msg.LParam);
+    // Data means the connection is up, even before its connect event.
+    if (FState != wsConnected) {
+        SetState(wsConnected);
+        HandleConnected(errCode);
+    }
+    ReceiveLoop(errCode, FComponentOptions);
+}
+
+void TCustomWSocket::ProcessAcceptEvent(const TMessage& msg) {
+    HandleSessionAvailable(WSAGETSELECTERROR(msg.LParam));
+}
+
+void TCustomWSocket::ProcessCloseEvent(const TMessage& msg) {
+    if (FState == wsConnecting || FSocketHandle == INVALID_SOCKET) return;
+    // Everything still pending is offered before the close is reported.
+    ReceiveLoop(0, FComponentOptions.Without(wsoNoReceiveLoop));
+    if (!FCloseStarted) {
+        FCloseStarted = true;
+        HandleSessionClosed(WSAGETSELECTERROR(msg.LParam));
+    }
+    if (FState != wsClosed) Close();
+}
+
+void TCustomWSocket::ReceiveLoop(std::uint16_t errCode, TWSocketOptions options) {
+    constexpr int kDropBlock = 1024;
+    for (;;) {
+        try {
+            FLastError = 0;
+            if (!HandleDataAvailable(errCode)) {
+                char dropped[kDropBlock];
+                if (ReceiveLowLevel(dropped, kDropBlock, 0) < 0) {
+                    FLastError = WSocket_WSAGetLastError();
+                    if (FLastError == WSAEWOULDBLOCK) {
+                        FLastError = 0;
+                        return;
+                    }
+                }
+            }
+            if (options.Contains(wsoNoReceiveLoop)) return;
+            if (FLastError != 0) {
+                // -1 is a handler's request to stop.
+                if (FLastError == -1) FLastError = 0;
+                return;
+            }
+            platform::u_long count = 0;
+            if (WSocket_ioctlsocket(FSocketHandle, FIONREAD, &count) == SOCKET_ERROR) {
+                FLastError = WSocket_WSAGetLastError();
+                return;
+            }
+            if (count == 0) return;
+        } catch (const std::exception&) {
+            return;
+        }
+    }
+}
+
+void TCustomWSocket::MarkConnected() {
+    SetState(wsConnected);
+}
+
+// Pumps and threads ----------------------------------------------------------------------------
+
+void TCustomWSocket::PumpMessages() {
+    if (FMultiThreaded)
+        ProcessThreadMessages();
+    else
+        App().ProcessMessages();
+}
+
+bool TCustomWSocket::ProcessOneMessage() {
+    MSG message;
+    if (!PeekMessage(message)) return false;
+    if (message.message == WM_QUIT)
+        FTerminated = true;
+    else
+        DispatchMessage(message);
+    return true;
+}
+
+void TCustomWSocket::ProcessThreadMessages() {
+    while (ProcessOneMessage()) {
+    }
+}
+
+void TCustomWSocket::AttachThread() {
+    // Going on would leave the current window behind with the events still routed to it.
+    if (FWindowHandle) return ReportError("Cannot attach when not detached");
+    CreateHiddenWindow();
+    if (FSocketHandle != INVALID_SOCKET)
+        WSocket_WSAAsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, FSelectEvents);
+}
+
+void TCustomWSocket::DetachThread() {
+    // Only the owning thread may stop its loop's watch and destroy its window.
+    if (std::this_thread::get_id() != FThreadId)
+        return ReportError("Cannot detach from other thread");
+    if (FSocketHandle != INVALID_SOCKET) WSocket_WSAAsyncSelect(FSocketHandle, FWindowHandle, 0, 0);
+    DestroyHiddenWindow();
+}

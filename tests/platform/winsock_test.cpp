@@ -1,0 +1,244 @@
+#include "platform/winsock.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <chrono>
+#include <vector>
+
+#include "platform/message_loop.h"
+
+namespace platform {
+namespace {
+
+constexpr UINT kSelectMessage = WM_USER + 1;
+constexpr UINT kLookupMessage = WM_USER + 2;
+
+void PumpPending() {
+    for (int round = 0; round < 5; ++round) {
+        WaitForInput(10);
+        ProcessPendingMessages();
+    }
+}
+
+struct Reply {
+    UINT message;
+    WPARAM wParam;
+    WORD event;
+    WORD error;
+};
+
+// A window that records what the library posts to it, with the library started.
+class Receiver {
+  public:
+    Receiver() {
+        EXPECT_EQ(WSAStartup(0x0101, &data_), 0);
+        window = AllocateHWnd([this](HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+            replies.push_back(
+                {message, wParam, WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam)});
+            return LRESULT{0};
+        });
+    }
+    ~Receiver() {
+        DestroyWindow(window);
+        WSACleanup();
+    }
+    bool PumpUntil(std::size_t count) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (replies.size() < count && std::chrono::steady_clock::now() < deadline) {
+            WaitForInput(20);
+            ProcessPendingMessages();
+        }
+        return replies.size() >= count;
+    }
+    std::vector<WORD> Events() const {
+        std::vector<WORD> events;
+        for (const auto& reply : replies)
+            events.push_back(reply.event);
+        return events;
+    }
+    HWND window = 0;
+    std::vector<Reply> replies;
+
+  private:
+    WSADATA data_;
+};
+
+// A connected pair: ours (selected for every event) and a plain peer.
+struct Pair {
+    explicit Pair(Receiver& receiver) {
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener, 1);
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        ours = platform::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        WSAAsyncSelect(ours, receiver.window, kSelectMessage,
+                       FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
+        int result = connect(ours, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        EXPECT_TRUE(result == 0 || WSAGetLastError() == WSAEWOULDBLOCK);
+        peer = ::accept(listener, nullptr, nullptr);
+        EXPECT_TRUE(receiver.PumpUntil(2));
+        EXPECT_EQ(receiver.Events(), (std::vector<WORD>{FD_CONNECT, FD_WRITE}));
+        receiver.replies.clear();
+    }
+    ~Pair() {
+        closesocket(ours);
+        if (peer >= 0) ::close(peer);
+        ::close(listener);
+    }
+    int listener = -1;
+    int peer = -1;
+    SOCKET ours = INVALID_SOCKET;
+};
+
+TEST(Winsock, StartupServesVersionsFromOnePointZero) {
+    WSADATA data;
+    EXPECT_EQ(WSAStartup(0x0000, &data), WSAVERNOTSUPPORTED);
+    EXPECT_EQ(WSAStartup(0x0101, &data), 0);
+    EXPECT_EQ(data.wVersion, 0x0101);
+    EXPECT_EQ(WSAStartup(0x0303, &data), 0);
+    EXPECT_EQ(data.wVersion, 0x0202);
+    EXPECT_EQ(WSACleanup(), 0);
+    EXPECT_EQ(WSACleanup(), 0);
+    EXPECT_EQ(platform::socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+    EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
+}
+
+TEST(Winsock, ErrorTextsAndNames) {
+    EXPECT_STREQ(WinsockErrorText(10054), "Connection reset by peer");
+    EXPECT_EQ(WinsockErrorText(42), nullptr);
+    EXPECT_EQ(SystemErrorText(ENOSYS), "Function not implemented");
+    EXPECT_EQ(SystemErrorText(10092), "WinSock DLL cannot support this application");
+    EXPECT_NE(GetProcAddress(LoadLibrary("wsock32.dll"), "recv"), nullptr);
+    EXPECT_EQ(GetProcAddress(LoadLibrary("wsock32.dll"), "WSAIoctl"), nullptr);
+    EXPECT_EQ(GetLastError(), ENOSYS);
+    EXPECT_NE(GetProcAddress(LoadLibrary("ws2_32.dll"), "WSAIoctl"), nullptr);
+    EXPECT_EQ(LoadLibrary("other.dll"), 0u);
+}
+
+TEST(Winsock, ReadIsPostedOnceUntilRecvAndCloseOnceWithoutSpinning) {
+    Receiver receiver;
+    Pair pair(receiver);
+    ASSERT_EQ(::send(pair.peer, "abcdef", 6, 0), 6);
+    ASSERT_TRUE(receiver.PumpUntil(1));
+    ASSERT_EQ(::send(pair.peer, "gh", 2, 0), 2);
+    EXPECT_FALSE(WaitForInput(50));
+    EXPECT_EQ(receiver.Events(), std::vector<WORD>{FD_READ});
+    // Each recv enables the next FD_READ, posted again while bytes remain.
+    char buffer[16];
+    EXPECT_EQ(recv(pair.ours, buffer, 4, 0), 4);
+    ASSERT_TRUE(receiver.PumpUntil(2));
+    EXPECT_EQ(recv(pair.ours, buffer, sizeof buffer, 0), 4);
+    EXPECT_EQ(recv(pair.ours, buffer, sizeof buffer, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+
+    ::close(pair.peer);
+    pair.peer = -1;
+    ASSERT_TRUE(receiver.PumpUntil(3));
+    EXPECT_EQ(receiver.replies.back().event, FD_CLOSE);
+    EXPECT_EQ(receiver.replies.back().error, 0);
+    // The closed descriptor stays readable, yet nothing wakes the loop any more.
+    EXPECT_FALSE(WaitForInput(50));
+    EXPECT_EQ(receiver.replies.size(), 3u);
+    // Sending to a closed connection fails instead of raising SIGPIPE.
+    for (int i = 0; i < 3; ++i)
+        send(pair.ours, "x", 1, 0);
+    EXPECT_EQ(send(pair.ours, "x", 1, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
+}
+
+TEST(Winsock, ResetIsReportedOnClose) {
+    Receiver receiver;
+    Pair pair(receiver);
+    linger hard{1, 0};
+    ::setsockopt(pair.peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(pair.peer);
+    pair.peer = -1;
+    ASSERT_TRUE(receiver.PumpUntil(1));
+    EXPECT_EQ(receiver.replies.back().event, FD_CLOSE);
+    EXPECT_EQ(receiver.replies.back().error, WSAECONNRESET);
+}
+
+TEST(Winsock, RefusedConnectAndStoppedSelection) {
+    Receiver receiver;
+    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    SOCKET s = platform::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    WSAAsyncSelect(s, receiver.window, kSelectMessage, FD_CONNECT | FD_READ | FD_CLOSE);
+    connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ASSERT_TRUE(receiver.PumpUntil(1));
+    EXPECT_EQ(receiver.replies[0].event, FD_CONNECT);
+    EXPECT_EQ(receiver.replies[0].error, WSAECONNREFUSED);
+    EXPECT_EQ(receiver.replies[0].wParam, s);
+    EXPECT_FALSE(WaitForInput(50));
+    closesocket(s);
+    EXPECT_EQ(closesocket(s), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+}
+
+TEST(Winsock, LookupsDeliverEntriesAndCancelledOnesVanish) {
+    Receiver receiver;
+    alignas(hostent) char buffer[MAXGETHOSTSTRUCT];
+    HANDLE request =
+        WSAAsyncGetHostByName(receiver.window, kLookupMessage, "localhost", buffer, sizeof buffer);
+    ASSERT_NE(request, 0u);
+    ASSERT_TRUE(receiver.PumpUntil(1));
+    EXPECT_EQ(receiver.replies[0].wParam, request);
+    EXPECT_EQ(receiver.replies[0].error, 0);
+    auto* entry = reinterpret_cast<hostent*>(buffer);
+    EXPECT_EQ(entry->h_length, 4);
+    in_addr first;
+    std::memcpy(&first, entry->h_addr_list[0], 4);
+    EXPECT_STREQ(platform::inet_ntoa(first), "127.0.0.1");
+    EXPECT_EQ(WSACancelAsyncRequest(request), SOCKET_ERROR);
+
+    receiver.replies.clear();
+    request =
+        WSAAsyncGetHostByName(receiver.window, kLookupMessage, "localhost", buffer, sizeof buffer);
+    EXPECT_EQ(WSACancelAsyncRequest(request), 0);
+    HANDLE later = WSAAsyncGetHostByName(receiver.window, kLookupMessage, "localhost", buffer,
+                                         sizeof buffer);
+    ASSERT_TRUE(receiver.PumpUntil(1));
+    PumpPending();
+    ASSERT_EQ(receiver.replies.size(), 1u);
+    EXPECT_EQ(receiver.replies[0].wParam, later);
+    receiver.replies.clear();
+
+    char tiny[8];
+    WSAAsyncGetHostByName(receiver.window, kLookupMessage, "localhost", tiny, sizeof tiny);
+    ASSERT_TRUE(receiver.PumpUntil(1));
+    EXPECT_EQ(receiver.replies[0].error, WSAENOBUFS);
+    EXPECT_GT(receiver.replies[0].event, sizeof tiny);
+}
+
+TEST(Winsock, BlockingResolvers) {
+    WSADATA data;
+    WSAStartup(0x0101, &data);
+    EXPECT_EQ(ntohs(static_cast<u_short>(getservbyname("http", "tcp")->s_port)), 80);
+    EXPECT_EQ(getprotobyname("udp")->p_proto, 17);
+    EXPECT_EQ(getservbyname("no-such-service", "tcp"), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSANO_DATA);
+    EXPECT_EQ(gethostbyname("nothing-here.invalid"), nullptr);
+    EXPECT_TRUE(WSAGetLastError() == WSAHOST_NOT_FOUND || WSAGetLastError() == WSANO_DATA);
+    EXPECT_EQ(inet_addr("1.2.3.4"), htonl(0x01020304));
+    EXPECT_EQ(inet_addr("1.2.3.400"), INADDR_NONE);
+    EXPECT_EQ(htons(0x1234), 0x3412);
+    WSACleanup();
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,146 @@
+#include "tests/socket/loopback.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+#include "platform/message_loop.h"
+
+namespace {
+
+int OpenListener(int& port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 16) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+}  // namespace
+
+Listener::Listener() {
+    fd_ = OpenListener(port_);
+}
+
+Listener::~Listener() {
+    ::close(fd_);
+}
+
+int Listener::Accept() {
+    pollfd waiting{fd_, POLLIN, 0};
+    if (::poll(&waiting, 1, 5000) != 1) return -1;
+    return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        platform::WaitForInput(20);
+        platform::ProcessPendingMessages();
+    }
+    return true;
+}
+
+void PumpPending() {
+    for (int round = 0; round < 5; ++round) {
+        platform::WaitForInput(10);
+        platform::ProcessPendingMessages();
+    }
+}
+
+void WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        if (n <= 0) throw std::runtime_error("write failed");
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::string ReadExactly(int fd, std::size_t count) {
+    std::string data(count, '\0');
+    std::size_t done = 0;
+    while (done < count) {
+        pollfd waiting{fd, POLLIN, 0};
+        if (::poll(&waiting, 1, 5000) != 1) break;
+        ssize_t n = ::recv(fd, data.data() + done, count - done, 0);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    data.resize(done);
+    return data;
+}
+
+std::string ReadToEnd(int fd) {
+    std::string data;
+    char block[65536];
+    for (;;) {
+        pollfd waiting{fd, POLLIN, 0};
+        if (::poll(&waiting, 1, 5000) != 1) break;
+        ssize_t n = ::recv(fd, block, sizeof block, 0);
+        if (n <= 0) break;
+        data.append(block, static_cast<std::size_t>(n));
+    }
+    return data;
+}
+
+void ResetAndClose(int fd) {
+    linger hard{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(fd);
+}
+
+std::string ClosedPort() {
+    int port = 0;
+    int fd = OpenListener(port);
+    ::close(fd);
+    return std::to_string(port);
+}
+
+#include <algorithm>
+
+const char* StateName(TSocketState state) {
+    static const char* const names[] = {"wsInvalidState", "wsOpened",         "wsBound",
+                                        "wsConnecting",   "wsSocksConnected", "wsConnected",
+                                        "wsAccepting",    "wsListening",      "wsClosed"};
+    return names[state];
+}
+
+EventLog::EventLog(TCustomWSocket& socket) : socket_(socket) {
+    auto record = [this](const std::string& name) {
+        return [this, name](TCustomWSocket*, std::uint16_t errCode) {
+            events.push_back(name + " " + std::to_string(errCode));
+        };
+    };
+    socket.OnChangeState = [this](TCustomWSocket*, TSocketState, TSocketState now) {
+        events.push_back(std::string("state ") + StateName(now));
+    };
+    socket.OnSessionConnected = record("connected");
+    socket.OnSessionClosed = record("closed");
+    socket.OnDataSent = record("sent");
+    socket.OnDnsLookupDone = record("lookup");
+}
+
+EventLog::~EventLog() {
+    socket_.OnChangeState = nullptr;
+    socket_.OnSessionConnected = nullptr;
+    socket_.OnSessionClosed = nullptr;
+    socket_.OnDataSent = nullptr;
+    socket_.OnDnsLookupDone = nullptr;
+}
+
+int EventLog::Count(const std::string& event) const {
+    return static_cast<int>(std::count(events.begin(), events.end(), event));
+}

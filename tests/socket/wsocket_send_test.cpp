@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "tests/socket/loopback.h"
+
+namespace {
+
+// Shows the send chain's buffers.
+class ChainProbe : public TWSocket {
+  public:
+    std::vector<int> Chain() const {
+        std::vector<int> sizes;
+        for (const auto& buffer : FSendBuffers)
+            sizes.push_back(buffer->WritePos());
+        return sizes;
+    }
+};
+
+int ConnectTo(TWSocket& socket, Listener& listener) {
+    socket.SetAddr("127.0.0.1");
+    socket.SetPort(listener.Port());
+    socket.Connect();
+    int peer = listener.Accept();
+    EXPECT_TRUE(PumpUntil([&] { return socket.State() == wsConnected; }));
+    return peer;
+}
+
+std::string Pattern(std::size_t size) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    return data;
+}
+
+TEST(WSocketSend, BlocksAreQueuedInChunksOf1460) {
+    ChainProbe socket;
+    std::string data(3000, 'q');
+    socket.QueueSendData(data.data(), 3000);
+    EXPECT_EQ(socket.Chain(), (std::vector<int>{1460, 1460, 80}));
+    socket.QueueSendData(data.data(), 1400);
+    EXPECT_EQ(socket.Chain(), (std::vector<int>{1460, 1460, 1460, 20}));
+    socket.QueueSendData(nullptr, 10);
+    socket.QueueSendData(data.data(), 0);
+    EXPECT_EQ(socket.Chain().size(), 4u);
+}
+
+TEST(WSocketSend, SentEventComesFromTheLoopNeverInsideSend) {
+    Listener listener;
+    TWSocket socket;
+    EventLog log(socket);
+    int peer = ConnectTo(socket, listener);
+    ASSERT_TRUE(PumpUntil([&] { return log.Has("sent 0"); }));
+    log.events.clear();
+    std::vector<int> sendData;
+    socket.OnSendData = [&](TCustomWSocket*, int bytes) { sendData.push_back(bytes); };
+    EXPECT_EQ(socket.Send("0123456789", 10), 10);
+    EXPECT_EQ(sendData, std::vector<int>{10});
+    EXPECT_TRUE(log.events.empty());
+    ASSERT_TRUE(PumpUntil([&] { return log.Has("sent 0"); }));
+    EXPECT_EQ(ReadExactly(peer, 10), "0123456789");
+    // Even an empty send on an empty chain ends with OnDataSent.
+    EXPECT_EQ(socket.Send(nullptr, 0), 0);
+    ASSERT_TRUE(PumpUntil([&] { return log.Count("sent 0") == 2; }));
+    ::close(peer);
+}
+
+TEST(WSocketSend, PartlyTakenSendDrainsWithOneSentEvent) {
+    Listener listener;
+    TWSocket socket;
+    EventLog log(socket);
+    int peer = ConnectTo(socket, listener);
+    ASSERT_TRUE(PumpUntil([&] { return log.Has("sent 0"); }));
+    log.events.clear();
+    // More than the kernel holds while the peer does not read.
+    std::string data = Pattern(16 * 1024 * 1024);
+    EXPECT_EQ(socket.Send(data.data(), static_cast<int>(data.size())),
+              static_cast<int>(data.size()));
+    PumpPending();
+    EXPECT_EQ(log.Count("sent 0"), 0);
+
+    std::string received;
+    std::thread reader([&] { received = ReadExactly(peer, data.size()); });
+    bool drained = PumpUntil([&] { return log.Has("sent 0"); }, 20000);
+    reader.join();
+    ASSERT_TRUE(drained);
+    PumpPending();
+    EXPECT_EQ(log.Count("sent 0"), 1);
+    EXPECT_TRUE(received == data);
+    ::close(peer);
+}
+
+TEST(WSocketSend, SendWhileNotConnectedIsRefusedAndCloses) {
+    Listener listener;
+    TWSocket socket;
+    EventLog log(socket);
+    int errors = 0;
+    socket.OnError = [&](TCustomWSocket*) { ++errors; };
+    socket.SetAddr("127.0.0.1");
+    socket.SetPort(listener.Port());
+    socket.Connect();
+    ASSERT_EQ(socket.State(), wsConnecting);
+    EXPECT_EQ(socket.Send("x", 1), -1);
+    EXPECT_EQ(socket.LastError(), 10057);
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(socket.State(), wsClosed);
+    EXPECT_EQ(log.Count("closed 10057"), 1);
+    int peer = listener.Accept();
+    ::close(peer);
+
+    TWSocket closed;
+    try {
+        closed.SendText("x");
+        FAIL() << "no exception";
+    } catch (const ESocketException& e) {
+        EXPECT_STREQ(e.what(), "Socket is not connected (#10057 in Send)");
+    }
+}
+
+TEST(WSocketSend, ResetDuringDrainClosesOnceWithTheResetCode) {
+    Listener listener;
+    TWSocket socket;
+    EventLog log(socket);
+    int peer = ConnectTo(socket, listener);
+    ASSERT_TRUE(PumpUntil([&] { return log.Has("sent 0"); }));
+    std::string data(16 * 1024 * 1024, 'r');
+    socket.Send(data.data(), static_cast<int>(data.size()));
+    ResetAndClose(peer);
+    ASSERT_TRUE(PumpUntil([&] { return socket.State() == wsClosed; }));
+    PumpPending();
+    EXPECT_EQ(log.Count("closed 10054"), 1);
+    EXPECT_EQ(log.Count("closed 0"), 0);
+}
+
+TEST(WSocketSend, AbortDropsQueuedBytes) {
+    Listener listener;
+    ChainProbe socket;
+    int peer = ConnectTo(socket, listener);
+    std::string data(16 * 1024 * 1024, 'a');
+    socket.Send(data.data(), static_cast<int>(data.size()));
+    EXPECT_FALSE(socket.Chain().empty());
+    socket.Abort();
+    EXPECT_TRUE(socket.Chain().empty());
+    EXPECT_EQ(socket.State(), wsClosed);
+    ::close(peer);
+}
+
+}  // namespace
