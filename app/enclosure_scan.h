@@ -1,0 +1,27 @@
+// Finding a feed document's enclosures and the file name each one would be saved under.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace app {
+
+// The url attribute of every <enclosure element (the name followed by white space), in document
+// order: wherever it stands among the attributes, in double or single quotes, with optional white
+// space around "=", its XML references decoded. An element without a url attribute gives nothing;
+// a value whose closing quote is missing gives the empty string. One pass over the document.
+std::vector<std::string> FindEnclosureUrls(std::string_view document);
+
+// Decodes &amp; &lt; &gt; &quot; &apos; and numeric references (&#38; &#x26;, as UTF-8); any other
+// "&" text stays as written.
+std::string DecodeXmlReferences(std::string_view text);
+
+// The text after the last "/" of url (a query part stays in it); url itself when it holds none.
+std::string EnclosureFileName(std::string_view url);
+
+// Whether a name taken from the network may name a file in the download folder: not empty, not
+// "." or "..", at most 255 bytes, and no byte below 0x20 or 0x7F.
+bool IsSafeFileName(std::string_view name);
+
+}  // namespace app

@@ -1,0 +1,48 @@
+#include "app/feed_fetch.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "platform/application.h"
+
+namespace app {
+namespace {
+
+constexpr const char* kAgent = "InetURL:/1.0";
+constexpr std::size_t kPieceSize = 4095;
+
+std::string AsciiLower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return text;
+}
+
+}  // namespace
+
+std::string FeedRequestUrl(const std::string& feedUrl) {
+    std::string lower = AsciiLower(feedUrl);
+    if (lower.starts_with("https://") || lower.find("http://") != std::string::npos) return feedUrl;
+    return "http://" + feedUrl;
+}
+
+std::string FetchFeedDocument(const std::string& feedUrl, platform::UrlReaderTimeouts timeouts) {
+    std::string document;
+    auto session = platform::UrlSession::Open(kAgent, timeouts);
+    if (!session) return document;
+    auto request = session->OpenUrl(FeedRequestUrl(feedUrl));
+    if (!request) return document;
+    std::string code = request->StatusCode();
+    if (code != "200" && code != "302") return "Status:" + code;
+    char piece[kPieceSize];
+    for (;;) {
+        std::optional<std::size_t> count = request->ReadFile(piece, kPieceSize);
+        if (!count || *count == 0) break;
+        std::string_view received(piece, *count);
+        document.append(received.substr(0, received.find('\0')));
+        platform::App().ProcessMessages();
+    }
+    return document;
+}
+
+}  // namespace app

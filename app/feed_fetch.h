@@ -1,0 +1,21 @@
+// Reading one feed document for the scan run.
+#pragma once
+
+#include <string>
+
+#include "platform/url_reader.h"
+
+namespace app {
+
+// The address requested for a feed URL: "http://" goes in front unless the URL starts with
+// "https://" or holds "http://" anywhere, compared without regard to the case of letters.
+std::string FeedRequestUrl(const std::string& feedUrl);
+
+// The document at feedUrl, read in pieces of at most 4095 bytes, each taken up to its first NUL,
+// with the application's messages processed after each piece. "Status:" and the code when the
+// answer is neither 200 nor 302; the empty string when the address could not be opened; what had
+// arrived when the transfer broke off. Reports no error to its caller.
+std::string FetchFeedDocument(const std::string& feedUrl,
+                              platform::UrlReaderTimeouts timeouts = {});
+
+}  // namespace app

@@ -1,0 +1,129 @@
+#include "app/feed_monitor.h"
+
+#include <filesystem>
+
+#include "app/centring.h"
+#include "app/message_table.h"
+#include "platform/application.h"
+
+namespace app {
+namespace {
+
+constexpr std::size_t kMaxFeeds = 0xFFFF;  // the count is 16 bits wide, in memory and in the file
+constexpr std::uint16_t kGermanAsUsedInGermany = 0x0407;
+
+// Something other than a directory is at path, as a file test sees it.
+bool FileExists(const std::string& path) {
+    std::error_code error;
+    auto status = std::filesystem::status(path, error);
+    return std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+}  // namespace
+
+std::string WithTrailingSeparator(std::string folder) {
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder;
+}
+
+FeedMonitor::FeedMonitor(FeedMonitorView& view, std::string programDir)
+    : ProgramDir(WithTrailingSeparator(std::move(programDir))), view_(view) {}
+
+void FeedMonitor::AddEntry(const std::string& url) {
+    if (FeedEntries.size() >= kMaxFeeds) return;
+    view_.AppendFeedRow(url);
+    FeedEntries.push_back(FeedEntry{url, 0, {}});
+}
+
+void FeedMonitor::DelEintrag(std::uint16_t index) {
+    if (index >= FeedEntries.size()) return;
+    FeedEntries.erase(FeedEntries.begin() + index);
+    view_.DeleteFeedRow(index);
+}
+
+std::string FeedMonitor::MessageText(int k) const {
+    return std::string(MessageTable.at(UiLanguage * kMessagesPerLanguage + k));
+}
+
+void FeedMonitor::FormCreate(std::uint16_t systemLanguageId) {
+    // As with any handler, an error ends the handler and is reported; the window opens as far as
+    // it got.
+    try {
+        RunCreationSteps(systemLanguageId);
+    } catch (const std::exception& error) {
+        platform::App().ShowException(error);
+    }
+}
+
+void FeedMonitor::RunCreationSteps(std::uint16_t systemLanguageId) {
+    if (systemLanguageId == kGermanAsUsedInGermany) {
+        UiLanguage = 0;
+    } else {
+        InEnglish();
+    }
+    CentreHorizontally(Window::Main, "Button3");
+    if (FileExists(ListFilePath())) {
+        ListeLaden();
+    } else {
+        FeedEntries.clear();
+        DownloadFolder = ProgramDir + "Download/";
+        view_.SetFolderText(DownloadFolder);
+    }
+    ScanBusy = false;
+}
+
+void FeedMonitor::CentreHorizontally(Window window, const std::string& control) {
+    view_.SetLeft(window, control,
+                  CentredPosition(view_.Width(window, ""), view_.Width(window, control)));
+}
+
+void FeedMonitor::Button1Click() {
+    std::string url = view_.NewFeedText();
+    if (url.empty() || ScanBusy) return;
+    AddEntry(url);
+    view_.SetNewFeedText("");
+}
+
+void FeedMonitor::Button2Click() {
+    int row = view_.SelectedFeedRow();
+    if (row < 0 || ScanBusy) return;
+    DelEintrag(static_cast<std::uint16_t>(row));
+}
+
+void FeedMonitor::Button4Click() {
+    if (auto folder = platform::App().SelectDirectory())
+        view_.SetFolderText(WithTrailingSeparator(*folder));
+}
+
+void FeedMonitor::CheckBox1Click() {
+    bool shown = view_.ProxyChecked();
+    view_.SetVisible(Window::Main, "ProxyEdit", shown);
+    view_.SetVisible(Window::Main, "Label4", shown);
+}
+
+void FeedMonitor::AboutClick() {
+    if (!ScanBusy) view_.ShowAboutModal();
+}
+
+bool FeedMonitor::RequestClose() {
+    if (ScanBusy) {
+        CancelAll = true;
+        platform::App().Terminate();
+        return false;
+    }
+    FormClose();
+    return true;
+}
+
+void FeedMonitor::FormClose() {
+    if (closed_) return;
+    closed_ = true;
+    if (FeedCount() > 0) {
+        ListeSpeichern();
+    } else if (!keepUnreadableListFile_ && FileExists(ListFilePath())) {
+        std::error_code ignored;
+        std::filesystem::remove(ListFilePath(), ignored);
+    }
+}
+
+}  // namespace app

@@ -1,0 +1,124 @@
+// The feed monitor's program-wide state and the main window's logic, free of any GUI toolkit.
+// The Qt main window implements FeedMonitorView and forwards its handlers here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace app {
+
+struct FeedEntry {
+    std::string FeedUrl;  // exactly as the user entered it
+    std::uint16_t EnclosureCount = 0;
+    std::vector<std::string> EnclosureUrls;  // found by the last scan, in document order
+};
+
+// The windows whose controls the logic reaches by object name.
+enum class Window { Main, Progress };
+
+// What the logic needs of the main window's controls.
+class FeedMonitorView {
+  public:
+    virtual ~FeedMonitorView() = default;
+    virtual void AppendFeedRow(const std::string& url) = 0;  // ListBox1
+    virtual void DeleteFeedRow(int index) = 0;
+    virtual int SelectedFeedRow() const = 0;      // -1 when no row is selected
+    virtual std::string NewFeedText() const = 0;  // Edit1
+    virtual void SetNewFeedText(const std::string& text) = 0;
+    virtual std::string FolderText() const = 0;  // Edit2
+    virtual void SetFolderText(const std::string& text) = 0;
+    virtual std::string ProxyText() const = 0;  // ProxyEdit
+    virtual bool ProxyChecked() const = 0;      // CheckBox1
+    virtual void ShowAboutModal() = 0;          // Form2
+
+    // Controls by object name; the empty name stands for the window itself. A window that does not
+    // exist yet ignores the calls and has the width 0.
+    // Labels take the width of their new text.
+    virtual void SetCaption(Window window, const std::string& control, const std::string& text) = 0;
+    virtual void SetEnabled(Window window, const std::string& control, bool enabled) = 0;
+    virtual void SetVisible(Window window, const std::string& control, bool visible) = 0;
+    // For the window itself: its outer width, frame included.
+    virtual int Width(Window window, const std::string& control) const = 0;
+    virtual void SetLeft(Window window, const std::string& control, int left) = 0;
+};
+
+// Applies the trailing-separator rule: a non-empty folder gets a final "/".
+std::string WithTrailingSeparator(std::string folder);
+
+class FeedMonitor {
+  public:
+    FeedMonitor(FeedMonitorView& view, std::string programDir);
+
+    // Program-wide state.
+    std::string ProgramDir;  // ends in "/"
+    std::string DownloadFolder;
+    std::uint8_t UiLanguage = 0;  // 0 German, 1 English
+    bool ScanBusy = false;
+    bool CancelAll = false;
+    std::uint16_t FeedIndex = 0;
+    std::uint16_t NewFileCount = 0;
+    std::vector<FeedEntry> FeedEntries;
+    std::uint16_t FeedCount() const { return static_cast<std::uint16_t>(FeedEntries.size()); }
+
+    std::string ListFilePath() const { return ProgramDir + "liste.pdl"; }
+
+    // The feed registry and its list file.
+    void AddEntry(
+        const std::string& url);  // registry and list row; ignored when the registry is full
+    void DelEintrag(std::uint16_t index);
+    void ListeLaden();
+    void ListeSpeichern();
+
+    // The text of message k (0..10) of the message table in the current language.
+    std::string MessageText(int k) const;
+
+    // The main window's start-up steps from the language choice on; the window itself has been
+    // centred and captioned. An error that escapes them goes to the default error report.
+    void FormCreate(std::uint16_t systemLanguageId);
+
+    // The main window's handlers.
+    void Button1Click();  // add the text of Edit1 as a feed
+    void Button2Click();  // delete the selected feed
+    void Button4Click();  // pick the download folder
+    void CheckBox1Click();
+    void AboutClick();
+    void Deutsch1Click() { InDeutsch(); }
+    void English1Click() { InEnglish(); }
+
+    // The language switches: every switchable caption of the main and progress windows.
+    void InDeutsch();
+    void InEnglish();
+
+    // Closing the main window. While a run is under way the run is told to stop (CancelAll and the
+    // application's terminate flag) and false is returned: the window stays, and the program calls
+    // FormClose once its loop has ended. Otherwise FormClose runs and true is returned.
+    bool RequestClose();
+    // Saves the list, or removes the list file when the registry is empty. Runs once.
+    void FormClose();
+    bool Closed() const { return closed_; }
+
+    // The scan-and-download run of the scan button.
+    void Button3Click();
+    void XML_einlesen(std::uint16_t index, std::string document);
+
+    // Replaceable steps of the run: the feed fetch and the episode download (url, target path).
+    // Unassigned, the run fetches with FetchFeedDocument and skips the download.
+    std::function<std::string(const std::string& url)> FetchFeed;
+    std::function<void(const std::string& url, const std::string& path)> DownloadEpisode;
+
+    FeedMonitorView& View() { return view_; }
+
+  private:
+    void RunCreationSteps(std::uint16_t systemLanguageId);
+    void SwitchLanguage(std::uint8_t language);
+    void CentreHorizontally(Window window, const std::string& control);
+
+    FeedMonitorView& view_;
+    // A list file that could not be read is kept until the user has feeds to save over it.
+    bool keepUnreadableListFile_ = false;
+    bool closed_ = false;
+};
+
+}  // namespace app

@@ -1,0 +1,19 @@
+// The progress window TForm3: frameless and on top, with the file counter, the current file's
+// name, two gauges and the two cancel buttons. It is created hidden; downloads show it.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+
+namespace app {
+
+class TForm3 : public QWidget {
+  public:
+    // Created after the main window, it takes the interface language already chosen.
+    explicit TForm3(std::uint8_t language);
+
+  private:
+    void FormCreate();
+};
+
+}  // namespace app

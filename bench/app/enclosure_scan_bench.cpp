@@ -1,0 +1,58 @@
+// Scans a 50 MB feed holding 50,000 enclosures and prints how long the scan takes.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "app/enclosure_scan.h"
+
+namespace {
+
+constexpr std::size_t kDocumentBytes = 50u * 1024 * 1024;
+constexpr int kItems = 50000;
+constexpr int kRuns = 5;
+
+// Items of equal size with an enclosure whose url comes last, as many feeds write it, between
+// descriptions full of markup and references.
+std::string BuildFeed() {
+    std::string feed = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel>";
+    const std::size_t itemBytes = kDocumentBytes / kItems;
+    for (int i = 0; i < kItems; ++i) {
+        std::string n = std::to_string(i);
+        std::string head = "<item><title>Episode " + n + "</title><description>";
+        std::string tail =
+            "</description><enclosure length=\"48213\" type=\"audio/mpeg\" "
+            "url=\"https://cdn.example.com/show/episode-" +
+            n + ".mp3?source=rss&amp;id=" + n + "\"/></item>";
+        std::string text;
+        while (head.size() + text.size() + tail.size() < itemBytes)
+            text += "A talk &amp; more <b>about</b> enclosures, urls and =\"quotes\". ";
+        text.resize(itemBytes - head.size() - tail.size());
+        feed += head + text + tail;
+    }
+    return feed + "</channel></rss>";
+}
+
+}  // namespace
+
+int main() {
+    const std::string feed = BuildFeed();
+    double best = 1e9;
+    std::size_t found = 0;
+    std::string last;
+    for (int run = 0; run < kRuns; ++run) {
+        auto start = std::chrono::steady_clock::now();
+        auto urls = app::FindEnclosureUrls(feed);
+        std::chrono::duration<double, std::milli> elapsed =
+            std::chrono::steady_clock::now() - start;
+        best = std::min(best, elapsed.count());
+        found = urls.size();
+        last = urls.empty() ? "" : urls.back();
+    }
+    std::printf("document: %.1f MB, enclosures found: %zu (expected %d)\n",
+                feed.size() / (1024.0 * 1024.0), found, kItems);
+    std::printf("last enclosure: %s\n", last.c_str());
+    std::printf("scan time: %.1f ms (best of %d), %.0f MB/s\n", best, kRuns,
+                feed.size() / (1024.0 * 1024.0) / (best / 1000.0));
+    return found == static_cast<std::size_t>(kItems) ? 0 : 1;
+}

@@ -1,0 +1,154 @@
+#include <filesystem>
+
+#include "feed_monitor_fixture.h"
+#include "platform/exception.h"
+
+namespace app::testing {
+namespace {
+
+using ListFile = FeedMonitorTest;
+using platform::ShownBox;
+
+TEST_F(ListFile, LoadsAndSavesBackByteForByte) {
+    // Bytes that are not UTF-8 pass through unchanged.
+    const std::string bytes =
+        "3\r\nhttp://a.example/feed\r\nwww.b.example/r\xFC"
+        "ss?q=1&x=2\r\n   \r\n/music/pods/";
+    WriteListFile(bytes);
+    monitor_->FormCreate(kGerman);
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"http://a.example/feed",
+                                                "www.b.example/r\xFCss?q=1&x=2", "   "}));
+    ExpectRowsMatchRegistry();
+    EXPECT_EQ(monitor_->DownloadFolder, "/music/pods/");
+    EXPECT_EQ(view_.folderText, "/music/pods/");
+    EXPECT_TRUE(app_.ShownBoxes().empty());
+
+    monitor_->FormClose();
+    EXPECT_EQ(ReadListFile(), bytes);
+    EXPECT_FALSE(std::filesystem::exists(ListPath() + ".tmp"));
+}
+
+TEST_F(ListFile, SavingTakesTheFolderFromItsFieldAndEndsWithoutALineEnd) {
+    WriteListFile("1\r\nold\r\n/old/");
+    monitor_->AddEntry("http://one.example/rss");
+    monitor_->AddEntry("two.example");
+    view_.folderText = "/home/me/Podcasts";
+    monitor_->ListeSpeichern();
+    EXPECT_EQ(ReadListFile(), "2\r\nhttp://one.example/rss\r\ntwo.example\r\n/home/me/Podcasts/");
+    EXPECT_EQ(monitor_->DownloadFolder, "/home/me/Podcasts/");
+}
+
+TEST_F(ListFile, TrustsACountLargerThanTheUrlLines) {
+    WriteListFile("3\r\nhttp://only.example\r\n/folder/");
+    monitor_->ListeLaden();
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"http://only.example", "/folder/", ""}));
+    ExpectRowsMatchRegistry();
+    EXPECT_EQ(monitor_->DownloadFolder, programDir_ + "Download/");
+    EXPECT_EQ(view_.folderText, programDir_ + "Download/");
+}
+
+TEST_F(ListFile, KeepsOnlyTheLow16BitsOfTheCount) {
+    WriteListFile("65536\r\n/folder/\r\nhttp://never.example");
+    monitor_->ListeLaden();
+    EXPECT_EQ(monitor_->FeedCount(), 0);
+    EXPECT_EQ(monitor_->DownloadFolder, "/folder/");
+
+    WriteListFile("65538\r\na\r\nb\r\n/f/");
+    RecordingView otherView;
+    FeedMonitor other(otherView, programDir_);
+    other.ListeLaden();
+    EXPECT_EQ(other.FeedCount(), 2);
+    EXPECT_EQ(other.DownloadFolder, "/f/");
+}
+
+TEST_F(ListFile, MissingOrEmptyFolderLineGivesTheDefaultAndAFolderGetsItsSeparator) {
+    for (const char* bytes : {"0", "0\r\n", "0\r\n\r\n"}) {
+        WriteListFile(bytes);
+        monitor_->ListeLaden();
+        EXPECT_EQ(monitor_->DownloadFolder, programDir_ + "Download/") << bytes;
+        EXPECT_EQ(monitor_->FeedCount(), 0);
+    }
+    WriteListFile("0\r\n/music");
+    monitor_->ListeLaden();
+    EXPECT_EQ(monitor_->DownloadFolder, "/music/");
+    // Lines ended by LF alone read the same.
+    WriteListFile("1\nhttp://lf.example\n/lf");
+    monitor_->ListeLaden();
+    EXPECT_EQ(monitor_->FeedEntries.at(0).FeedUrl, "http://lf.example");
+    EXPECT_EQ(monitor_->DownloadFolder, "/lf/");
+}
+
+TEST_F(ListFile, ACountThatIsNoIntegerStopsTheLoadWithItsText) {
+    for (std::string line : {"zwei", "", " 2", "2 ", "12abc", "+-3", "0x10", "4294967296"}) {
+        WriteListFile(line + "\r\nhttp://a.example\r\n/f/");
+        RecordingView otherView;
+        FeedMonitor other(otherView, programDir_);
+        try {
+            other.ListeLaden();
+            ADD_FAILURE() << "no error for '" << line << "'";
+        } catch (const platform::Exception& error) {
+            EXPECT_EQ(error.Message(), "'" + line + "' is not a valid integer value");
+        }
+        EXPECT_EQ(other.FeedCount(), 0);
+        EXPECT_TRUE(otherView.rows.empty());
+        EXPECT_EQ(other.DownloadFolder, "");
+    }
+    for (const char* line : {"-0", "+7", "007"}) {
+        WriteListFile(std::string(line) + "\r\n");
+        RecordingView otherView;
+        FeedMonitor other(otherView, programDir_);
+        EXPECT_NO_THROW(other.ListeLaden()) << line;
+    }
+}
+
+TEST_F(ListFile, AnUnreadableFileIsReportedAtStartAndKeptAtClose) {
+    const std::string bytes = "zwei\r\nhttp://a.example\r\nhttp://b.example\r\n/f/";
+    WriteListFile(bytes);
+    app_.SetTitle("Title");
+    monitor_->FormCreate(kGerman);
+    ASSERT_EQ(app_.ShownBoxes().size(), 1u);
+    EXPECT_EQ(app_.ShownBoxes()[0].kind, ShownBox::Kind::ErrorReport);
+    EXPECT_EQ(app_.ShownBoxes()[0].text, "'zwei' is not a valid integer value.");
+    EXPECT_EQ(app_.ShownBoxes()[0].caption, "Title");
+    EXPECT_EQ(view_.folderText, "");
+    EXPECT_EQ(monitor_->FeedCount(), 0);
+
+    monitor_->FormClose();
+    EXPECT_EQ(ReadListFile(), bytes);
+}
+
+TEST_F(ListFile, FeedsAddedAfterAFailedLoadAreSavedOverTheFile) {
+    WriteListFile("kaputt\r\n");
+    monitor_->FormCreate(kGerman);
+    view_.newFeedText = "http://new.example";
+    monitor_->Button1Click();
+    monitor_->FormClose();
+    EXPECT_EQ(ReadListFile(), "1\r\nhttp://new.example\r\n");
+}
+
+TEST_F(ListFile, AListThatCannotBeWrittenIsReportedAndTheOldOneStays) {
+    // liste.pdl is a directory that a rename cannot replace.
+    std::filesystem::create_directories(ListPath() + "/inside");
+    monitor_->AddEntry("http://a.example");
+    view_.folderText = "/new/";
+    monitor_->DownloadFolder = "/old/";
+    monitor_->ListeSpeichern();
+    ASSERT_EQ(app_.ShownBoxes().size(), 1u);
+    EXPECT_EQ(app_.ShownBoxes()[0].kind, ShownBox::Kind::ErrorReport);
+    EXPECT_NE(app_.ShownBoxes()[0].text.find(ListPath()), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_directory(ListPath() + "/inside"));
+    EXPECT_FALSE(std::filesystem::exists(ListPath() + ".tmp"));
+    EXPECT_EQ(monitor_->DownloadFolder, "/old/");
+
+    // A program directory that does not exist.
+    app_.ClearRecord();
+    RecordingView otherView;
+    FeedMonitor other(otherView, programDir_ + "missing");
+    other.AddEntry("http://a.example");
+    other.ListeSpeichern();
+    ASSERT_EQ(app_.ShownBoxes().size(), 1u);
+    EXPECT_NE(app_.ShownBoxes()[0].text.find("missing/liste.pdl"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace app::testing

@@ -1,0 +1,257 @@
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/feed_fetch.h"
+#include "platform/exception.h"
+#include "platform/message_loop.h"
+#include "tests/app/feed_monitor_fixture.h"
+#include "tests/support/scripted_http_server.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using platform::MessageBoxResult;
+using test_support::NormalResponse;
+
+// An RSS document with one item per enclosure element.
+std::string Feed(const std::vector<std::string>& enclosures) {
+    std::string feed = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>";
+    for (const auto& enclosure : enclosures)
+        feed += "<item>" + enclosure + "</item>";
+    return feed + "</channel></rss>";
+}
+
+class ScanRunTest : public testing::FeedMonitorTest {
+  protected:
+    ScanRunTest() : folder_(programDir_ + "downloads/") {
+        view_.folderText = folder_;
+        monitor_->DownloadEpisode = [this](const std::string& url, const std::string& path) {
+            downloads_.emplace_back(url, path);
+            if (onDownload_) onDownload_();
+        };
+    }
+    ~ScanRunTest() override {
+        if (window_) platform::DestroyWindow(window_);
+    }
+
+    // Adds a feed served by the next scripted connection.
+    void AddFeed(const std::string& path, test_support::ScriptedResponse answer) {
+        server_.AddConnection(std::move(answer));
+        monitor_->AddEntry(server_.Url(path));
+    }
+
+    std::vector<std::string> RequestedPaths() const {
+        std::vector<std::string> paths;
+        for (const auto& request : server_.Requests())
+            paths.push_back(request.raw.substr(4, request.raw.find(' ', 4) - 4));
+        return paths;
+    }
+
+    // The last box shown, which must be the summary with text k and caption k + 1.
+    void ExpectSummary(int k) {
+        ASSERT_FALSE(app_.ShownBoxes().empty());
+        const auto& box = app_.ShownBoxes().back();
+        EXPECT_EQ(box.text, monitor_->MessageText(k));
+        EXPECT_EQ(box.caption, monitor_->MessageText(k + 1));
+        EXPECT_EQ(box.buttons, platform::MessageBoxButtons::Ok);
+    }
+
+    void ExpectQuestionAbout(std::size_t box, const std::string& url) {
+        ASSERT_LT(box, app_.ShownBoxes().size());
+        EXPECT_EQ(app_.ShownBoxes()[box].text,
+                  monitor_->MessageText(0) + url + monitor_->MessageText(1));
+        EXPECT_EQ(app_.ShownBoxes()[box].caption, monitor_->MessageText(2));
+        EXPECT_EQ(app_.ShownBoxes()[box].buttons, platform::MessageBoxButtons::YesNo);
+    }
+
+    std::string folder_;
+    test_support::ScriptedHttpServer server_;
+    std::vector<std::pair<std::string, std::string>> downloads_;
+    std::function<void()> onDownload_;
+    platform::HWND window_ = 0;
+};
+
+TEST_F(ScanRunTest, DownloadsOnlyTheLastEnclosureAndOnlyWhenItsFileIsMissing) {
+    std::string feed =
+        Feed({"<enclosure url=\"http://h/a.mp3\" type=\"audio/mpeg\"/>",
+              "<enclosure length='5' url='http://h/b.mp3'/>",
+              "<enclosure type=\"audio/mpeg\" url=\"http://h/c.mp3?id=3&amp;x=1\"/>"});
+    AddFeed("/feed", NormalResponse(200, feed));
+    onDownload_ = [&] {
+        monitor_->Button3Click();  // a second click during the run does nothing
+        monitor_->UiLanguage = 1;  // the summary speaks the language current when it is shown
+    };
+
+    monitor_->Button3Click();
+    EXPECT_TRUE(fs::is_directory(folder_));
+    EXPECT_EQ(downloads_,
+              (decltype(downloads_){{"http://h/c.mp3?id=3&x=1", folder_ + "c.mp3?id=3&x=1"}}));
+    EXPECT_EQ(monitor_->FeedEntries[0].EnclosureCount, 3);
+    EXPECT_EQ(
+        monitor_->FeedEntries[0].EnclosureUrls,
+        (std::vector<std::string>{"http://h/a.mp3", "http://h/b.mp3", "http://h/c.mp3?id=3&x=1"}));
+    EXPECT_EQ(monitor_->NewFileCount, 1);
+    EXPECT_EQ(server_.Requests().size(), 1u);
+    ASSERT_EQ(app_.ShownBoxes().size(), 1u);
+    EXPECT_EQ(app_.ShownBoxes()[0].text, "New files were found and downloaded.");
+    EXPECT_EQ(app_.ShownBoxes()[0].caption, "New Downloads!");
+    EXPECT_FALSE(monitor_->ScanBusy);
+
+    std::ofstream(folder_ + "c.mp3?id=3&x=1") << "episode";
+    server_.AddConnection(NormalResponse(200, feed));
+    downloads_.clear();
+    monitor_->Button3Click();
+    EXPECT_TRUE(downloads_.empty());
+    EXPECT_EQ(monitor_->NewFileCount, 0);
+    ExpectSummary(5);
+}
+
+TEST_F(ScanRunTest, AFeedWithoutEnclosuresMayBeDeletedAndTheNextTakesItsIndex) {
+    AddFeed("/missing", NormalResponse(404, Feed({"<enclosure url=\"http://h/0.mp3\"/>"})));
+    AddFeed("/second", NormalResponse(200, Feed({"<enclosure url=\"http://h/2.mp3\"/>"})));
+    AddFeed("/third", NormalResponse(200, Feed({"<enclosure type=\"audio/mpeg\"/>"})));
+    std::vector<std::pair<int, std::string>> visits;
+    monitor_->FetchFeed = [&](const std::string& url) {
+        visits.emplace_back(monitor_->FeedIndex, url);
+        return FetchFeedDocument(url);
+    };
+    app_.ScriptAnswer(MessageBoxResult::Yes);
+    app_.ScriptAnswer(MessageBoxResult::No);
+    std::string first = server_.Url("/missing"), second = server_.Url("/second"),
+                third = server_.Url("/third");
+
+    monitor_->Button3Click();
+    EXPECT_EQ(visits, (decltype(visits){{0, first}, {0, second}, {1, third}}));
+    EXPECT_EQ(RequestedPaths(), (std::vector<std::string>{"/missing", "/second", "/third"}));
+    ASSERT_EQ(app_.ShownBoxes().size(), 3u);
+    ExpectQuestionAbout(0, first);
+    ExpectQuestionAbout(1, third);
+    ExpectSummary(3);
+    ASSERT_EQ(monitor_->FeedCount(), 2);
+    EXPECT_EQ(monitor_->FeedEntries[0].FeedUrl, second);
+    EXPECT_EQ(monitor_->FeedEntries[1].FeedUrl, third);
+    EXPECT_EQ(monitor_->FeedEntries[1].EnclosureCount, 0);
+    EXPECT_EQ(view_.rows, (std::vector<std::string>{second, third}));
+    EXPECT_EQ(downloads_.size(), 1u);
+}
+
+TEST_F(ScanRunTest, DeletingEveryFeedEmptiesTheRegistry) {
+    AddFeed("/a", NormalResponse(404, ""));
+    AddFeed("/b", NormalResponse(200, "<rss/>"));
+    AddFeed("/c", NormalResponse(200, Feed({"<enclosure url=http://h/unquoted.mp3/>"})));
+    monitor_->UiLanguage = 1;
+    for (int i = 0; i < 3; ++i)
+        app_.ScriptAnswer(MessageBoxResult::Yes);
+    std::string first = server_.Url("/a");
+
+    monitor_->Button3Click();
+    EXPECT_EQ(monitor_->FeedCount(), 0);
+    EXPECT_TRUE(view_.rows.empty());
+    EXPECT_EQ(server_.Requests().size(), 3u);
+    ASSERT_EQ(app_.ShownBoxes().size(), 4u);
+    EXPECT_EQ(
+        app_.ShownBoxes()[0].text,
+        "At " + first + " were no downloadable files are found. Do you want to delete the entry?");
+    ExpectSummary(5);
+
+    app_.ClearRecord();
+    monitor_->Button3Click();  // nothing left to scan: no message at all
+    EXPECT_TRUE(app_.ShownBoxes().empty());
+}
+
+TEST_F(ScanRunTest, CancelAllStopsBeforeTheNextFeed) {
+    AddFeed("/one", NormalResponse(200, Feed({"<enclosure url=\"http://h/1.mp3\"/>"})));
+    AddFeed("/two", NormalResponse(200, Feed({"<enclosure url=\"http://h/2.mp3\"/>"})));
+    onDownload_ = [&] { monitor_->CancelAll = true; };
+
+    monitor_->Button3Click();
+    EXPECT_EQ(RequestedPaths(), std::vector<std::string>{"/one"});
+    ASSERT_EQ(app_.ShownBoxes().size(), 1u);
+    ExpectSummary(9);
+    EXPECT_FALSE(monitor_->ScanBusy);
+}
+
+TEST_F(ScanRunTest, NamesUnfitForAFileAreNeitherDownloadedNorCounted) {
+    AddFeed("/dots", NormalResponse(200, Feed({"<enclosure url=\"http://h/a/..\"/>"})));
+    AddFeed("/slash", NormalResponse(200, Feed({"<enclosure url=\"http://h/dir/\"/>"})));
+    AddFeed("/control", NormalResponse(200, Feed({"<enclosure url=\"http://h/a&#10;b.mp3\"/>"})));
+
+    monitor_->Button3Click();
+    EXPECT_TRUE(downloads_.empty());
+    EXPECT_EQ(monitor_->NewFileCount, 0);
+    EXPECT_EQ(app_.ShownBoxes().size(), 1u);
+    ExpectSummary(5);
+}
+
+TEST_F(ScanRunTest, AStalledFeedGivesUpAndTheRunGoesOn) {
+    AddFeed("/silent", test_support::StalledResponse());
+    AddFeed("/next", NormalResponse(200, Feed({"<enclosure url=\"http://h/n.mp3\"/>"})));
+    monitor_->FetchFeed = [](const std::string& url) {
+        return FetchFeedDocument(url, platform::UrlReaderTimeouts{2000ms, 300ms});
+    };
+
+    monitor_->Button3Click();
+    ASSERT_EQ(app_.ShownBoxes().size(), 2u);
+    ExpectQuestionAbout(0, server_.Url("/silent"));
+    EXPECT_EQ(downloads_.size(), 1u);
+    ExpectSummary(3);
+    EXPECT_EQ(monitor_->FeedCount(), 2);
+}
+
+TEST_F(ScanRunTest, ClosingTheWindowEndsTheRunAtOnce) {
+    AddFeed("/silent", test_support::StalledResponse());
+    AddFeed("/next", NormalResponse(200, Feed({"<enclosure url=\"http://h/n.mp3\"/>"})));
+    // The user closes the window once the first feed's request has reached its server.
+    window_ = platform::AllocateHWnd(
+        [this](platform::HWND window, platform::UINT, platform::WPARAM, platform::LPARAM) {
+            if (!server_.Requests().empty() && platform::KillTimer(window, 1)) {
+                EXPECT_FALSE(monitor_->RequestClose());
+            }
+            return platform::LRESULT{0};
+        });
+    platform::SetTimer(window_, 1, 5);
+
+    monitor_->Button3Click();
+    EXPECT_TRUE(app_.ShownBoxes().empty());  // neither the delete question nor a summary
+    EXPECT_EQ(RequestedPaths(), std::vector<std::string>{"/silent"});
+    EXPECT_EQ(monitor_->FeedCount(), 2);
+    EXPECT_FALSE(monitor_->ScanBusy);
+}
+
+TEST_F(ScanRunTest, AFolderThatCannotBeCreatedStopsTheRunBeforeItStarts) {
+    AddFeed("/feed", NormalResponse(200, Feed({"<enclosure url=\"http://h/a.mp3\"/>"})));
+    view_.folderText = programDir_ + "no/such/folder";
+    EXPECT_THROW(monitor_->Button3Click(), platform::Exception);
+    EXPECT_FALSE(monitor_->ScanBusy);
+    EXPECT_EQ(server_.AcceptedConnections(), 0);
+    EXPECT_TRUE(app_.ShownBoxes().empty());
+
+    view_.folderText = folder_;
+    monitor_->ScanBusy = true;  // a run is under way
+    monitor_->Button3Click();
+    EXPECT_FALSE(fs::exists(folder_));
+}
+
+TEST_F(ScanRunTest, MoreEnclosuresThanTheCountHoldsStillChooseTheLast) {
+    std::string feed;
+    for (int i = 0; i <= 0xFFFF; ++i)
+        feed += "<enclosure url=\"http://h/" + std::to_string(i) + ".mp3\"/>";
+    monitor_->AddEntry("http://h/feed");
+    monitor_->DownloadFolder = folder_;
+    fs::create_directories(folder_);
+
+    monitor_->XML_einlesen(0, feed);
+    EXPECT_EQ(monitor_->FeedEntries[0].EnclosureCount, 0xFFFF);
+    EXPECT_EQ(monitor_->FeedEntries[0].EnclosureUrls.front(), "http://h/1.mp3");
+    EXPECT_EQ(downloads_, (decltype(downloads_){{"http://h/65535.mp3", folder_ + "65535.mp3"}}));
+    EXPECT_TRUE(app_.ShownBoxes().empty());
+}
+
+}  // namespace
+}  // namespace app
