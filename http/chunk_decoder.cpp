@@ -1,0 +1,65 @@
+#include "http/chunk_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "http/url.h"
+
+void TChunkDecoder::Reset() {
+    *this = TChunkDecoder();
+}
+
+bool TChunkDecoder::SkipPastLineEnd(const char*& pos, const char* end) {
+    const void* lf = std::memchr(pos, '\n', static_cast<std::size_t>(end - pos));
+    if (!lf) {
+        pos = end;
+        return false;
+    }
+    pos = static_cast<const char*>(lf) + 1;
+    return true;
+}
+
+TChunkDecoder::Piece TChunkDecoder::Next(const char*& pos, const char* end) {
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    while (pos < end && !failed_) {
+        switch (phase_) {
+            case chunkSize:
+                if (!IsHexChar(*pos)) {
+                    phase_ = chunkExtension;
+                    sizeRead_ = true;
+                    break;
+                }
+                if (chunkLength_ > (kMax - HexCharValue(*pos)) / 16) {
+                    failed_ = true;
+                    break;
+                }
+                chunkLength_ = chunkLength_ * 16 + HexCharValue(*pos);
+                ++pos;
+                break;
+            case chunkExtension:
+                if (SkipPastLineEnd(pos, end)) phase_ = chunkData;
+                break;
+            case chunkData: {
+                auto n = static_cast<int>(
+                    std::min<std::int64_t>(end - pos, chunkLength_ - chunkBytesRead_));
+                Piece piece{pos, n};
+                pos += n;
+                chunkBytesRead_ += n;
+                if (chunkBytesRead_ >= chunkLength_) phase_ = chunkDataEnd;
+                if (n > 0) return piece;
+                break;
+            }
+            case chunkDataEnd:
+                if (SkipPastLineEnd(pos, end)) {
+                    phase_ = chunkLength_ == 0 ? chunkDone : chunkSize;
+                    chunkLength_ = 0;
+                    chunkBytesRead_ = 0;
+                }
+                break;
+            case chunkDone:
+                return {};
+        }
+    }
+    return {};
+}

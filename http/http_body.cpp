@@ -1,0 +1,67 @@
+// The body reader: counts and delivers body blocks, decodes chunks, and ends the document.
+#include "http/http_cli.h"
+
+void THttpCli::GetBodyLineNext() {
+    Trace(loProtSpecInfo, "GetBodyLineNext begin");
+    if (bodyLinesSeen_ == 0) {
+        chunkDecoder_.Reset();
+        RaiseDocBegin();
+        if (AbortedDuringEvent()) return;
+        streamStartSize_ = BodyStream ? BodyStream->Size() : 0;
+    }
+    ++bodyLinesSeen_;
+    Trace(loProtSpecInfo, "GetBodyLineNext FBodyDataLen=", bodyDataLen_);
+
+    if (transferCoding_ == "chunked") {
+        ReadChunkedBlock();
+    } else {
+        if (bodyDataLen_ > 0) {
+            bodyReceivedCount_ += bodyDataLen_;
+            DeliverBody(bodyBlock_, bodyDataLen_);
+            if (AbortedDuringEvent()) return;
+        }
+        if (bodyReceivedCount_ == documentLength_) {
+            Trace(loProtSpecInfo, "End of document");
+            EndOfDocument();
+        }
+    }
+    Trace(loProtSpecInfo, "GetBodyLineNext end");
+}
+
+void THttpCli::ReadChunkedBlock() {
+    const char* pos = bodyBlock_;
+    const char* end = bodyBlock_ + bodyDataLen_;
+    while (pos < end && !chunkDecoder_.Done()) {
+        TChunkDecoder::Piece piece = chunkDecoder_.Next(pos, end);
+        if (chunkDecoder_.TakeSizeRead())
+            Trace(loProtSpecInfo, "ChunkLength = ", chunkDecoder_.ChunkLength());
+        if (chunkDecoder_.Failed()) {
+            FailProtocol("Invalid chunk size in the document from the server");
+            return;
+        }
+        if (piece.length > 0) {
+            bodyReceivedCount_ += piece.length;
+            DeliverBody(piece.data, piece.length);
+            if (AbortedDuringEvent()) return;
+        }
+    }
+    if (chunkDecoder_.Done()) {
+        Trace(loProtSpecInfo, "httpChunkDone, end of document");
+        EndOfDocument();
+    }
+}
+
+void THttpCli::DeliverBody(const char* data, int length) {
+    if (BodyStream) BodyStream->Write(data, length);
+    RaiseDocData(data, length);
+}
+
+void THttpCli::EndOfDocument() {
+    bodyLinesSeen_ = 0;
+    nextStep_ = nullptr;
+    EnterState(httpBodyReceived);
+    RaiseDocEnd();
+    if (AbortedDuringEvent()) return;
+    if (closeReq_) ctrlSocket_->CloseLater();
+    // The caller goes on with a pending relocation or makes the client ready.
+}

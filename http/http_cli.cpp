@@ -1,0 +1,216 @@
+// The client object: construction, properties, event raisers, the state change and the three
+// private messages of its hidden window.
+#include "http/http_cli.h"
+
+namespace {
+
+// The private messages, handled from the message loop in the order posted.
+constexpr platform::UINT kRequestDoneMessage = platform::WM_USER + 1;
+constexpr platform::UINT kSetReadyMessage = platform::WM_USER + 2;
+constexpr platform::UINT kLoginMessage = platform::WM_USER + 3;
+
+}  // namespace
+
+const char* HttpCliStateName(THttpCliState state) {
+    static const char* const names[] = {
+        "httpReady",       "httpNotConnected",  "httpConnected",
+        "httpDnsLookup",   "httpDnsLookupDone", "httpWaitingHeader",
+        "httpWaitingBody", "httpBodyReceived",  "httpWaitingProxyConnect",
+        "httpClosing",     "httpAborting",
+    };
+    return state <= httpAborting ? names[state] : "INVALID STATE";
+}
+
+THttpCli::THttpCli(platform::TComponent* owner)
+    : platform::TComponent(owner), ctrlSocket_(std::make_unique<TWSocket>(this)) {
+    window_ = platform::AllocateHWnd(
+        [this](platform::HWND, platform::UINT msg, platform::WPARAM wParam,
+               platform::LPARAM lParam) { return HandleWindowMessage(msg, wParam, lParam); });
+    HookSocketEvents();
+}
+
+THttpCli::~THttpCli() {
+    BeginDestroying();
+    // The socket raises nothing while it is destroyed; unhooking makes sure of it.
+    ctrlSocket_->OnSessionClosed = nullptr;
+    ctrlSocket_->OnDataAvailable = nullptr;
+    ctrlSocket_->OnSessionConnected = nullptr;
+    ctrlSocket_->OnDataSent = nullptr;
+    ctrlSocket_->OnDnsLookupDone = nullptr;
+    ctrlSocket_.reset();
+    platform::DestroyWindow(window_);
+}
+
+void THttpCli::HookSocketEvents() {
+    TWSocket& socket = *ctrlSocket_;
+    HookControlSessionClosed();
+    socket.OnDataAvailable = [this](TCustomWSocket*, std::uint16_t e) { ControlDataAvailable(e); };
+    socket.OnSessionConnected = [this](TCustomWSocket*, std::uint16_t e) {
+        ControlSessionConnected(e);
+    };
+    socket.OnDataSent = [this](TCustomWSocket*, std::uint16_t e) { ControlDataSent(e); };
+    socket.OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t e) { ControlLookupDone(e); };
+    socket.OnSocksError = [this](TCustomWSocket*, int error, const std::string& msg) {
+        if (OnSocksError) OnSocksError(this, error, msg);
+    };
+    socket.OnSocksConnected = [this](TCustomWSocket*, std::uint16_t e) {
+        if (OnSocksConnected) OnSocksConnected(this, e);
+    };
+    socket.OnError = [this](TCustomWSocket*) {
+        if (OnSocketError) OnSocketError(this);
+    };
+}
+
+void THttpCli::HookControlSessionClosed() {
+    ctrlSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t e) {
+        ControlSessionClosed(e);
+    };
+}
+
+void THttpCli::LogLine(TLogOption Option, const std::string& Msg) {
+    ctrlSocket_->LogLine(Option, Msg);
+}
+
+bool THttpCli::LogEnabled(TLogOption Option) {
+    return ctrlSocket_->LogEnabled(Option);
+}
+
+void THttpCli::SetMultiThreaded(bool value) {
+    multiThreaded_ = value;
+    ctrlSocket_->SetMultiThreaded(value);
+}
+
+void THttpCli::SetRequestVer(const std::string& value) {
+    if (value == requestVer_) return;
+    if (value != "1.0" && value != "1.1")
+        throw EHttpException("Insupported HTTP version", httpErrVersion);
+    requestVer_ = value;
+}
+
+void THttpCli::ApplyConnectSettings() {
+    TWSocket& socket = *ctrlSocket_;
+    socket.SetAddr(resolvedAddress_);
+    socket.SetLocalAddr(LocalAddr);
+    socket.SetPort(connectPort_);
+    socket.SetProto("tcp");
+    socket.SetSocksServer(SocksServer);
+    socket.SetSocksLevel(SocksLevel);
+    socket.SetSocksPort(SocksPort);
+    socket.SetSocksUsercode(SocksUsercode);
+    socket.SetSocksPassword(SocksPassword);
+    socket.SetSocksAuthentication(SocksAuthentication);
+}
+
+void THttpCli::DropConnection() {
+    ctrlSocket_->Close();
+}
+
+void THttpCli::EnterState(THttpCliState NewState) {
+    if (state_ == NewState) return;
+    state_ = NewState;
+    RaiseStateChange();
+    if (NewState == httpReady) PostRequestDone();
+}
+
+void THttpCli::BecomeReady() {
+    PostToSelf(kSetReadyMessage);
+}
+
+void THttpCli::PostRequestDone() {
+    PostToSelf(kRequestDoneMessage);
+}
+
+void THttpCli::PostLogin() {
+    PostToSelf(kLoginMessage);
+}
+
+void THttpCli::PostToSelf(platform::UINT message) {
+    platform::PostMessage(window_, message, 0, 0);
+}
+
+platform::LRESULT THttpCli::HandleWindowMessage(platform::UINT Msg, platform::WPARAM WParam,
+                                                platform::LPARAM LParam) {
+    switch (Msg) {
+        case kRequestDoneMessage:
+            RaiseRequestDone();
+            return 0;
+        case kSetReadyMessage:
+            EnterState(httpReady);
+            return 0;
+        case kLoginMessage:
+            Login();
+            return 0;
+        default:
+            return platform::DefWindowProc(window_, Msg, WParam, LParam);
+    }
+}
+
+void THttpCli::RaiseRequestDone() {
+    Trace(loProtSpecInfo, "RequestDone");
+    if (OnRequestDone) OnRequestDone(this, currentRequest_, completionError_);
+}
+
+void THttpCli::RaiseStateChange() {
+    Trace(loProtSpecInfo, "State = ", HttpCliStateName(state_));
+    if (OnStateChange) OnStateChange(this);
+}
+
+void THttpCli::RaiseCookie(const std::string& Data, bool& Accept) {
+    if (OnCookie) OnCookie(this, Data, Accept);
+}
+
+void THttpCli::RaiseSessionConnected() {
+    if (OnSessionConnected) OnSessionConnected(this);
+}
+
+void THttpCli::RaiseSessionClosed() {
+    if (OnSessionClosed) OnSessionClosed(this);
+}
+
+void THttpCli::RaiseBeforeHeaderSend(const std::string& Method, std::vector<std::string>& Headers) {
+    if (OnBeforeHeaderSend) OnBeforeHeaderSend(this, Method, Headers);
+}
+
+void THttpCli::RaiseRequestHeaderBegin() {
+    if (OnRequestHeaderBegin) OnRequestHeaderBegin(this);
+}
+
+void THttpCli::RaiseRequestHeaderEnd() {
+    if (OnRequestHeaderEnd) OnRequestHeaderEnd(this);
+}
+
+void THttpCli::RaiseHeaderBegin() {
+    headerInProgress_ = true;
+    if (OnHeaderBegin) OnHeaderBegin(this);
+}
+
+void THttpCli::RaiseHeaderEnd() {
+    headerInProgress_ = false;
+    if (OnHeaderEnd) OnHeaderEnd(this);
+}
+
+void THttpCli::RaiseDocBegin() {
+    Trace(loProtSpecInfo, "DocBegin");
+    if (OnDocBegin) OnDocBegin(this);
+}
+
+void THttpCli::RaiseDocData(const char* Buffer, int Len) {
+    if (OnDocData) OnDocData(this, Buffer, Len);
+}
+
+void THttpCli::RaiseDocEnd() {
+    Trace(loProtSpecInfo, "DocEnd");
+    if (OnDocEnd) OnDocEnd(this);
+}
+
+void THttpCli::RaiseSendBegin() {
+    if (OnSendBegin) OnSendBegin(this);
+}
+
+void THttpCli::RaiseSendData(const char* Buffer, int Len) {
+    if (OnSendData) OnSendData(this, Buffer, Len);
+}
+
+void THttpCli::RaiseSendEnd() {
+    if (OnSendEnd) OnSendEnd(this);
+}

@@ -1,0 +1,298 @@
+// THttpCli: one HTTP/1.0 or HTTP/1.1 request at a time (GET, POST, PUT, HEAD) over its own
+// TWSocket, directly or through an HTTP proxy, with relocation, chunked bodies and connection
+// reuse. Event-driven on the creating thread's message loop; Get runs a request to its end while
+// that loop keeps running.
+//
+// The implementation is spread by role: http_cli.cpp (the object, its events and private
+// messages), http_target.cpp (target and reuse), http_request.cpp (request text and body sender),
+// http_lifecycle.cpp (start, connection, end, abort, wait), http_response.cpp (reception and the
+// header), http_body.cpp (the body) and http_relocation.cpp.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "http/chunk_decoder.h"
+#include "http/http_types.h"
+#include "platform/component.h"
+#include "platform/message_loop.h"
+#include "platform/streams.h"
+#include "socket/twsocket.h"
+#include "socket/wsocket_log.h"
+
+class THttpCli;
+
+using THttpNotifyEvent = std::function<void(THttpCli* Sender)>;
+using TOnCommand = std::function<void(THttpCli* Sender, std::string& S)>;
+// Buffer lies in the client's own storage and is valid only during the call.
+using TDocDataEvent = std::function<void(THttpCli* Sender, const char* Buffer, int Len)>;
+using THttpRequestDone =
+    std::function<void(THttpCli* Sender, THttpRequest RqType, std::uint16_t ErrCode)>;
+using TCookieRcvdEvent =
+    std::function<void(THttpCli* Sender, const std::string& Data, bool& Accept)>;
+using THttpDataAvailable = std::function<void(THttpCli* Sender, std::uint16_t ErrCode)>;
+using THttpSessionConnected = std::function<void(THttpCli* Sender, std::uint16_t ErrCode)>;
+using THttpSocksErrorEvent =
+    std::function<void(THttpCli* Sender, int Error, const std::string& Msg)>;
+using TBeforeHeaderSendEvent = std::function<void(THttpCli* Sender, const std::string& Method,
+                                                  std::vector<std::string>& Headers)>;
+using TLocationChangeExceeded =
+    std::function<void(THttpCli* Sender, const int RelocationCount, bool& AllowMoreRelocations)>;
+
+class THttpCli : public platform::TComponent {
+  public:
+    explicit THttpCli(platform::TComponent* owner = nullptr);
+    ~THttpCli() override;
+
+    // Published properties.
+    std::string URL;
+    std::string LocalAddr = "0.0.0.0";
+    std::string Proxy;
+    std::string ProxyPort = "80";
+    std::string Sender;  // "From: "
+    std::string Agent = "Mozilla/4.0 (compatible; QTX)";
+    std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+    std::string AcceptLanguage;
+    std::string Reference;  // "Referer: "
+    std::string Connection;
+    std::string ProxyConnection;
+    std::string Username;
+    std::string Password;
+    std::string ProxyUsername;
+    std::string ProxyPassword;
+    bool NoCache = false;
+    double ModifiedSince = 0;  // days since 30 December 1899; 0 sends no If-Modified-Since
+    std::string Cookie;
+    std::string ContentTypePost = "application/x-www-form-urlencoded";
+    std::string ContentRangeBegin;  // both cleared once a request carried them
+    std::string ContentRangeEnd;
+    const std::string& AcceptRanges() const { return acceptRanges_; }
+    bool MultiThreaded() const { return multiThreaded_; }
+    virtual void SetMultiThreaded(bool value);
+    const std::string& RequestVer() const { return requestVer_; }
+    void SetRequestVer(const std::string& value);  // "1.0" or "1.1"
+    bool FollowRelocation = true;
+    int LocationChangeMaxCount = 5;
+    int LocationChangeCurCount() const { return locationChangeCurCount_; }
+    int BandwidthLimit = 10000;    // bytes per second
+    int BandwidthSampling = 1000;  // milliseconds
+    THttpCliOptions Options() const { return options_; }
+    void SetOptions(THttpCliOptions value) { options_ = value; }
+    std::string SocksServer;
+    std::string SocksLevel;
+    std::string SocksPort;
+    std::string SocksUsercode;
+    std::string SocksPassword;
+    TSocksAuthentication SocksAuthentication = socksNoAuthentication;
+
+    // Published events.
+    THttpNotifyEvent OnTrace;  // kept for the form description; never raised
+    THttpNotifyEvent OnSessionConnected;
+    THttpNotifyEvent OnSessionClosed;
+    THttpNotifyEvent OnHeaderData;
+    TOnCommand OnCommand;
+    THttpNotifyEvent OnHeaderBegin;
+    THttpNotifyEvent OnHeaderEnd;
+    THttpNotifyEvent OnRequestHeaderBegin;
+    THttpNotifyEvent OnRequestHeaderEnd;
+    THttpNotifyEvent OnDocBegin;
+    THttpNotifyEvent OnDocEnd;
+    TDocDataEvent OnDocData;
+    THttpNotifyEvent OnSendBegin;
+    THttpNotifyEvent OnSendEnd;
+    TDocDataEvent OnSendData;
+    THttpNotifyEvent OnStateChange;
+    THttpRequestDone OnRequestDone;
+    THttpNotifyEvent OnLocationChange;
+    TCookieRcvdEvent OnCookie;
+    THttpDataAvailable OnDataPush;
+    THttpNotifyEvent OnDataPush2;
+    THttpSessionConnected OnSocksConnected;
+    THttpSocksErrorEvent OnSocksError;
+    std::function<void(THttpCli* Sender, TSocksAuthState AuthState)>
+        OnSocksAuthState;  // never raised
+    THttpNotifyEvent OnSocketError;
+    TBeforeHeaderSendEvent OnBeforeHeaderSend;
+    TLocationChangeExceeded OnLocationChangeExceeded;
+
+    // Public state.
+    THttpCliState State() const { return state_; }
+    int StatusCode() const { return statusCode_; }
+    const std::string& StatusReason() const { return statusReason_; }
+    std::int64_t DocumentLength() const { return documentLength_; }  // -1 when not announced
+    const std::string& ContentType() const { return contentType_; }
+    std::int64_t BodyReceivedCount() const { return bodyReceivedCount_; }
+    const std::vector<std::string>& ResponseHeaderLines() const { return responseHeaderLines_; }
+    const std::string& Location() const { return location_; }
+    const std::string& DocumentName() const { return documentName_; }
+    platform::Stream* BodyStream = nullptr;    // not owned
+    platform::Stream* UploadStream = nullptr;  // not owned; read from its position
+
+    // Operations.
+    void Get();
+    void RunRequest(THttpRequest Rq);
+    void StartRequest(THttpRequest Rq);
+    void Abort();
+
+    TWSocket& CtrlSocket() { return *ctrlSocket_; }
+
+  protected:
+    // Trace hooks: the lines go to the control socket's logger, when one is attached.
+    virtual void LogLine(TLogOption Option, const std::string& Msg);
+    virtual bool LogEnabled(TLogOption Option);
+
+    virtual void ApplyConnectSettings();
+    virtual void SendRequest(const std::string& Method, const std::string& Version);
+    virtual void HandleHeaderLine();
+    virtual void GetBodyLineNext();
+    virtual void WriteRequestLine(const std::string& Line);
+    virtual void Login();
+    virtual void DropConnection();
+    virtual void ResetResponseState();
+    virtual void BeginRelocation();
+    virtual void ControlLookupDone(std::uint16_t ErrCode);
+    virtual void ControlSessionClosed(std::uint16_t ErrCode);
+    virtual void ControlSessionConnected(std::uint16_t ErrCode);
+    virtual void ControlDataSent(std::uint16_t ErrCode);
+    virtual void ControlDataAvailable(std::uint16_t ErrCode);
+    virtual void RelocationSessionClosed(std::uint16_t ErrCode);
+    virtual void EnterState(THttpCliState NewState);
+    virtual void RaiseStateChange();
+    virtual void RaiseCookie(const std::string& Data, bool& Accept);
+    virtual void RaiseSessionConnected();
+    virtual void RaiseSessionClosed();
+    virtual void RaiseBeforeHeaderSend(const std::string& Method,
+                                       std::vector<std::string>& Headers);
+    virtual void RaiseRequestHeaderBegin();
+    virtual void RaiseRequestHeaderEnd();
+    virtual void RaiseHeaderBegin();
+    virtual void RaiseHeaderEnd();
+    virtual void RaiseDocBegin();
+    virtual void RaiseDocData(const char* Buffer, int Len);
+    virtual void RaiseDocEnd();
+    virtual void RaiseSendBegin();
+    virtual void RaiseSendData(const char* Buffer, int Len);
+    virtual void RaiseSendEnd();
+    virtual void PostRequestDone();
+    virtual platform::LRESULT HandleWindowMessage(platform::UINT Msg, platform::WPARAM WParam,
+                                                  platform::LPARAM LParam);
+    virtual void BecomeReady();
+    virtual void NormaliseDocumentName();
+
+  private:
+    static constexpr int kReceiveBufferSize = 8194;
+    static constexpr int kReceiveRoom = 8190;  // held at most; the rest keeps the zero byte
+    static constexpr int kSendBlockSize = 8193;
+
+    // The line is only put together when it is wanted: most lines are written per received block.
+    template <typename... Parts>
+    void Trace(TLogOption option, const Parts&... parts) {
+        if (!LogEnabled(option)) return;
+        std::string line;
+        (AppendTracePart(line, parts), ...);
+        LogLine(option, line);
+    }
+    static void AppendTracePart(std::string& line, std::string_view part) { line += part; }
+    static void AppendTracePart(std::string& line, std::int64_t number) {
+        line += std::to_string(number);
+    }
+    void HookSocketEvents();
+    void HookControlSessionClosed();
+    void PostToSelf(platform::UINT message);
+    void RaiseRequestDone();
+
+    // Target and reuse (http_target.cpp).
+    void ComputeTarget();
+    bool SameAsLastConnection() const;
+
+    // Lifecycle helpers (http_lifecycle.cpp).
+    void WaitUntilReady();
+    void ConnectResolved();
+    void ConnectFailedAtOnce();
+    bool ResponseIncomplete() const;
+    void FailRequest(std::uint16_t code, const std::string& message);
+    void ThrowIfFailed() const;
+
+    // Reception (http_response.cpp).
+    bool ReceiveIntoBuffer(int& count);  // false when nothing is to be processed
+    void ProcessHeldData(std::uint16_t ErrCode);
+    bool TakeLine();
+    void ConsumeHeld(int count);
+    void OfferHeldDataToBody();
+    void FinishOfferedBody();
+    void ParseStatusLine(const std::string& line);
+    void ParseHeaderField(const std::string& line);
+    void EndOfHeader();
+    void StartHeaderlessDocument(const std::string& line);
+    void FailProtocol(const std::string& reason);
+
+    // Body (http_body.cpp).
+    void DeliverBody(const char* data, int length);
+    void ReadChunkedBlock();
+    void EndOfDocument();
+    bool AbortedDuringEvent() const { return state_ == httpReady; }
+
+    // Relocation (http_relocation.cpp).
+    void HandleLocationHeader(const std::string& value);
+    void RelocateDirect(const std::string& value);
+    void RelocateThroughProxy(const std::string& value);
+    bool RelocationAllowed();
+    void CutBodyStreamBack();
+    void PostLogin();
+
+    std::unique_ptr<TWSocket> ctrlSocket_;
+    platform::HWND window_ = 0;
+
+    // Property storage.
+    std::string acceptRanges_;
+    bool multiThreaded_ = false;
+    std::string requestVer_ = "1.0";
+    int locationChangeCurCount_ = 0;
+    THttpCliOptions options_;
+
+    // Connection target and the memory of the last connection.
+    std::string connectHost_, connectPort_, urlHost_, urlPort_, urlScheme_, targetPath_;
+    std::string proxyConnectPort_;  // the proxy's port, kept for relocations through it
+    std::string previousHost_, previousPort_, previousScheme_;
+    std::string effectiveUser_, effectivePassword_, effectiveConnection_, effectiveProxyConnection_;
+    std::string resolvedAddress_;
+
+    // The current request.
+    THttpRequest currentRequest_ = httpRqNone;
+    std::uint16_t completionError_ = 0;
+    THttpCliState state_ = httpReady;
+    void (THttpCli::*nextStep_)() = nullptr;
+    bool closeReq_ = false;  // the server closes the connection after this response
+    bool relocationPending_ = false;
+    bool headerInProgress_ = false;
+    bool sendPermitted_ = false;
+    std::int64_t bodyBytesSent_ = 0;
+    std::string requestHeaderBuffer_;
+    char sendBlock_[kSendBlockSize];
+    // A failure found by the client itself, raised by Get after the request ended.
+    std::uint16_t failureCode_ = 0;
+    std::string failureMessage_;
+
+    // The response.
+    char receiveBuffer_[kReceiveBufferSize];
+    int receiveFill_ = 0;
+    std::string lastResponseLine_;
+    int headerLinesSeen_ = 0;
+    int bodyLinesSeen_ = 0;
+    const char* bodyBlock_ = nullptr;
+    int bodyDataLen_ = 0;
+    int statusCode_ = 0;
+    std::string statusReason_;
+    std::int64_t documentLength_ = -1;
+    std::int64_t bodyReceivedCount_ = 0;
+    std::string contentType_, transferCoding_, contentCodingHeader_, responseVersion_;
+    std::vector<std::string> responseHeaderLines_;
+    std::string location_;
+    std::string documentName_;
+    TChunkDecoder chunkDecoder_;
+    std::int64_t streamStartSize_ = 0;
+};

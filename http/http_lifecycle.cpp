@@ -1,0 +1,275 @@
+// One request from its start to its end: the checks, connection reuse, name lookup and connect,
+// sending, the reaction to the connection closing, the synchronous wait, and Abort.
+#include "http/http_cli.h"
+#include "platform/application.h"
+#include "platform/system.h"
+#include "socket/socket_errors.h"
+
+namespace {
+
+const char* const kCutShortMessage = "Connection closed before the end of the document";
+
+std::string ErrorNumberText(int number) {
+    return SocketErrorText(number) + " (Error #" + std::to_string(number) + ")";
+}
+
+}  // namespace
+
+void THttpCli::Get() {
+    locationChangeCurCount_ = 0;
+    RunRequest(httpRqGet);
+}
+
+void THttpCli::RunRequest(THttpRequest Rq) {
+    StartRequest(Rq);
+    WaitUntilReady();
+    if (statusCode_ >= 400 && statusCode_ != 401 && statusCode_ != 407)
+        throw EHttpException(statusReason_, static_cast<std::uint16_t>(statusCode_));
+    ThrowIfFailed();
+}
+
+void THttpCli::WaitUntilReady() {
+    platform::Application& app = platform::App();
+    while (state_ != httpReady) {
+        if (multiThreaded_) {
+            ctrlSocket_->PumpMessages();
+            platform::YieldThread();
+            continue;
+        }
+        app.WaitForInput(1000);
+        app.ProcessMessages();
+        if (app.Terminated()) {
+            Abort();
+            break;
+        }
+    }
+}
+
+void THttpCli::ThrowIfFailed() const {
+    if (failureCode_ != 0) throw EHttpException(failureMessage_, failureCode_);
+}
+
+void THttpCli::StartRequest(THttpRequest Rq) {
+    if (Rq != httpRqClose && state_ != httpReady)
+        throw EHttpException("HTTP component " + Name() + " is busy", httpErrBusy);
+    if ((Rq == httpRqPost || Rq == httpRqPut) && !UploadStream)
+        throw EHttpException("HTTP component has nothing to post or put", httpErrNothingToSend);
+    if (Rq == httpRqClose) {
+        statusCode_ = 200;
+        statusReason_ = "OK";
+        EnterState(httpClosing);
+        if (ctrlSocket_->State() == wsClosed)
+            BecomeReady();
+        else
+            ctrlSocket_->CloseLater();
+        return;
+    }
+
+    currentRequest_ = Rq;
+    ResetResponseState();
+    // Nothing received before this request belongs to its response: bytes left after the last
+    // document on a kept connection would otherwise be read as the status line.
+    nextStep_ = nullptr;
+    receiveFill_ = 0;
+    // A relocation or a retry never cuts the stream below what it held before this request.
+    streamStartSize_ = BodyStream ? BodyStream->Size() : 0;
+    effectiveUser_ = Username;
+    effectivePassword_ = Password;
+    effectiveConnection_ = Connection;
+    effectiveProxyConnection_ = ProxyConnection;
+    ComputeTarget();
+
+    if (ctrlSocket_->State() == wsConnected) {
+        if (SameAsLastConnection()) {
+            ControlSessionConnected(0);
+            return;
+        }
+        ctrlSocket_->Abort();
+    }
+    EnterState(httpNotConnected);
+    Login();
+}
+
+void THttpCli::Login() {
+    Trace(loProtSpecInfo, "Login ", connectHost_);
+    HookControlSessionClosed();
+    if (ctrlSocket_->State() == wsConnected) {
+        ControlSessionConnected(0);
+        return;
+    }
+    resolvedAddress_.clear();
+    EnterState(httpDnsLookup);
+    ctrlSocket_->SetLocalAddr(LocalAddr);
+    try {
+        ctrlSocket_->StartLookup(connectHost_);
+    } catch (const std::exception& error) {
+        statusCode_ = 404;
+        statusReason_ = error.what();
+        EnterState(httpReady);
+    }
+}
+
+void THttpCli::ControlLookupDone(std::uint16_t ErrCode) {
+    // A lookup that ends after the request was aborted (or ended from an event) is not wanted.
+    if (state_ != httpDnsLookup) return;
+    if (ErrCode != 0) {
+        completionError_ = ErrCode;
+        statusCode_ = 404;
+        statusReason_ = "can't resolve hostname to IP address";
+        ControlSessionClosed(ErrCode);
+        return;
+    }
+    resolvedAddress_ = ctrlSocket_->DnsResult();
+    EnterState(httpDnsLookupDone);
+    if (state_ != httpDnsLookupDone) return;
+    ApplyConnectSettings();
+    previousHost_ = connectHost_;
+    previousPort_ = connectPort_;
+    previousScheme_ = urlScheme_;
+    if (urlScheme_ != "http") {
+        auto lastError = static_cast<std::uint16_t>(ctrlSocket_->LastError());
+        completionError_ = lastError;
+        statusCode_ = 501;
+        statusReason_ = "Protocol \"" + urlScheme_ + "\" not implemented";
+        ctrlSocket_->Close();
+        ControlSessionClosed(lastError);
+        return;
+    }
+    ConnectResolved();
+}
+
+void THttpCli::ConnectResolved() {
+    Trace(loProtSpecInfo, "connect to ", resolvedAddress_, "/", connectPort_);
+    bool started;
+    try {
+        ctrlSocket_->Connect();
+        // The socket reports failures to its OnError instead of raising them; a connect that
+        // failed at once leaves it neither connecting nor connected, and nothing more will come.
+        started = ctrlSocket_->State() == wsConnecting || ctrlSocket_->State() == wsConnected;
+    } catch (const std::exception&) {
+        started = false;
+    }
+    if (!started) ConnectFailedAtOnce();
+}
+
+void THttpCli::ConnectFailedAtOnce() {
+    int number = ctrlSocket_->LastError();
+    completionError_ = static_cast<std::uint16_t>(number);
+    statusCode_ = 404;
+    statusReason_ = "can't connect: " + ErrorNumberText(number);
+    ctrlSocket_->Close();
+    ControlSessionClosed(static_cast<std::uint16_t>(number));
+}
+
+void THttpCli::ControlSessionConnected(std::uint16_t ErrCode) {
+    Trace(loProtSpecInfo, "SessionConnected");
+    if (ErrCode != 0) {
+        // The socket closes itself after a failed connect; its session-closed ends the request.
+        completionError_ = ErrCode;
+        statusCode_ = 404;
+        statusReason_ = ErrorNumberText(ErrCode);
+        RaiseSessionConnected();
+        return;
+    }
+    relocationPending_ = false;
+    EnterState(httpConnected);
+    RaiseSessionConnected();
+    nextStep_ = &THttpCli::HandleHeaderLine;
+    EnterState(httpWaitingHeader);
+    try {
+        switch (currentRequest_) {
+            case httpRqPost:
+                SendRequest("POST", requestVer_);
+                break;
+            case httpRqPut:
+                SendRequest("PUT", requestVer_);
+                break;
+            case httpRqHead:
+                SendRequest("HEAD", requestVer_);
+                break;
+            default:
+                SendRequest("GET", requestVer_);
+                break;
+        }
+        if (currentRequest_ == httpRqPost || currentRequest_ == httpRqPut) {
+            RaiseSendBegin();
+            sendPermitted_ = true;
+            ControlDataSent(0);
+        }
+    } catch (const std::exception& error) {
+        FailRequest(httpErrLocalFailure, error.what());
+    }
+}
+
+bool THttpCli::ResponseIncomplete() const {
+    if (nextStep_ == &THttpCli::HandleHeaderLine) return true;
+    if (nextStep_ != &THttpCli::GetBodyLineNext) return false;
+    // Without a length and without chunks the body ends with the connection.
+    return documentLength_ != -1 || transferCoding_ == "chunked";
+}
+
+void THttpCli::ControlSessionClosed(std::uint16_t ErrCode) {
+    Trace(loProtSpecInfo, "SessionClosed Error: ", ErrCode);
+    if (ErrCode != 0) completionError_ = ErrCode;
+    if (state_ != httpAborting && !relocationPending_ && ResponseIncomplete()) {
+        failureCode_ = httpErrDocumentCutShort;
+        failureMessage_ = kCutShortMessage;
+        if (completionError_ == 0) completionError_ = httpErrDocumentCutShort;
+    }
+    if (headerInProgress_) {
+        RaiseHeaderEnd();
+    } else if (bodyLinesSeen_ > 0) {
+        RaiseDocEnd();
+    }
+    nextStep_ = nullptr;
+    if (relocationPending_) {
+        BeginRelocation();
+        return;
+    }
+    RaiseSessionClosed();
+    if (state_ != httpReady) BecomeReady();
+}
+
+void THttpCli::FailRequest(std::uint16_t code, const std::string& message) {
+    failureCode_ = code;
+    failureMessage_ = message;
+    completionError_ = code;
+    nextStep_ = nullptr;
+    relocationPending_ = false;
+    receiveFill_ = 0;
+    if (ctrlSocket_->State() != wsClosed)
+        DropConnection();  // its session-closed ends the request
+    else
+        BecomeReady();
+}
+
+void THttpCli::Abort() {
+    if (state_ == httpReady) {
+        state_ = httpAborting;
+        if (ctrlSocket_->State() != wsClosed) ctrlSocket_->Abort();
+        statusCode_ = 200;
+        statusReason_ = "OK";
+        completionError_ = 0;
+        state_ = httpReady;
+        RaiseStateChange();
+        RaiseRequestDone();
+        return;
+    }
+    const bool wasLookup = state_ == httpDnsLookup;
+    EnterState(httpAborting);
+    if (wasLookup) {
+        try {
+            ctrlSocket_->CancelLookup();
+        } catch (...) {
+            // The request ends the same whether or not the lookup could be cancelled.
+        }
+    }
+    statusCode_ = 404;
+    statusReason_ = "Connection aborted on request";
+    completionError_ = httpErrAborted;
+    if (wasLookup)
+        ControlSessionClosed(0);
+    else
+        ctrlSocket_->Close();
+    EnterState(httpReady);
+}

@@ -1,0 +1,81 @@
+// The request text (request line and header lines in their fixed order), its hand-over to the
+// socket, and the sender of a POST or PUT body.
+#include "http/http_cli.h"
+#include "http/http_date.h"
+
+void THttpCli::SendRequest(const std::string& Method, const std::string& Version) {
+    const bool hasBody = currentRequest_ == httpRqPost || currentRequest_ == httpRqPut;
+    std::vector<std::string> lines;
+    requestHeaderBuffer_.clear();
+    RaiseRequestHeaderBegin();
+
+    auto addIf = [&lines](bool condition, std::string line) {
+        if (condition) lines.push_back(std::move(line));
+    };
+    lines.push_back(Method + " " + targetPath_ + " HTTP/" + Version);
+    addIf(!Sender.empty(), "From: " + Sender);
+    addIf(!Accept.empty(), "Accept: " + Accept);
+    addIf(!Reference.empty(), "Referer: " + Reference);
+    addIf(!effectiveConnection_.empty(), "Connection: " + effectiveConnection_);
+    addIf(!AcceptLanguage.empty(), "Accept-Language: " + AcceptLanguage);
+    addIf(hasBody && !ContentTypePost.empty(), "Content-Type: " + ContentTypePost);
+    addIf(!Agent.empty(), "User-Agent: " + Agent);
+    lines.push_back("Host: " + urlHost_ +
+                    (urlPort_.empty() || urlPort_ == "80" ? "" : ":" + urlPort_));
+    addIf(NoCache, "Pragma: no-cache");
+    addIf(!effectiveProxyConnection_.empty(), "Proxy-Connection: " + effectiveProxyConnection_);
+    if (hasBody) {
+        std::int64_t length = UploadStream->Size() - UploadStream->Position();
+        lines.push_back("Content-Length: " + std::to_string(length));
+    }
+    addIf(ModifiedSince != 0, "If-Modified-Since: " + HttpDateText(ModifiedSince) + " GMT");
+    addIf(!Cookie.empty(), "Cookie: " + Cookie);
+    if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
+        lines.push_back("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
+        ContentRangeBegin.clear();
+        ContentRangeEnd.clear();
+    }
+    acceptRanges_.clear();
+
+    if (LogEnabled(loProtSpecInfo)) {
+        std::string dump = std::to_string(lines.size()) + " header lines to send\r\n";
+        for (const auto& line : lines)
+            dump += line + "\r\n";
+        LogLine(loProtSpecInfo, dump);
+    }
+    RaiseBeforeHeaderSend(Method, lines);
+    for (const auto& line : lines)
+        WriteRequestLine(line);
+    RaiseRequestHeaderEnd();
+    WriteRequestLine("");
+
+    ctrlSocket_->QueueSendData(requestHeaderBuffer_.data(),
+                               static_cast<int>(requestHeaderBuffer_.size()));
+    requestHeaderBuffer_.clear();
+    ctrlSocket_->Send(nullptr, 0);
+    Trace(loProtSpecInfo, "SendRequest Done");
+}
+
+void THttpCli::WriteRequestLine(const std::string& Line) {
+    std::string text = Line;
+    if (OnCommand) OnCommand(this, text);
+    requestHeaderBuffer_ += text;
+    requestHeaderBuffer_ += "\r\n";
+}
+
+void THttpCli::ControlDataSent(std::uint16_t) {
+    if (!sendPermitted_) return;
+    try {
+        auto count = static_cast<int>(UploadStream->Read(sendBlock_, kSendBlockSize));
+        if (count > 0) {
+            bodyBytesSent_ += count;
+            RaiseSendData(sendBlock_, count);
+            ctrlSocket_->Send(sendBlock_, count);
+        } else {
+            sendPermitted_ = false;
+            RaiseSendEnd();
+        }
+    } catch (const std::exception& error) {
+        FailRequest(httpErrLocalFailure, error.what());
+    }
+}

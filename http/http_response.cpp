@@ -1,0 +1,322 @@
+// Reception: raw blocks from the socket into the receive buffer, split into lines while the
+// header is read, handed on as blocks while the body is read; the status line, the recognised
+// header fields, and the decision whether a body follows.
+#include <algorithm>
+#include <cstring>
+
+#include "http/http_cli.h"
+#include "http/url.h"
+
+namespace {
+
+std::string LowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    });
+    return text;
+}
+
+std::string UpperCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
+    });
+    return text;
+}
+
+// Without leading and trailing blanks and control characters.
+std::string Trimmed(const std::string& text) {
+    auto isSpace = [](unsigned char c) { return c <= ' '; };
+    auto first = std::find_if_not(text.begin(), text.end(), isSpace);
+    auto last = std::find_if_not(text.rbegin(), text.rend(), isSpace).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+bool IsDigits(const std::string& text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A non-negative decimal number that fits 64 bits; -1 for anything else.
+std::int64_t DecimalOrMinusOne(const std::string& text) {
+    if (!IsDigits(text) || text.size() > 18) return -1;
+    return std::stoll(text);
+}
+
+// Characters from 1-based position index, count of them; nothing for a count of 0 or less.
+std::string Copy(const std::string& text, int index, int count) {
+    if (count <= 0 || index > static_cast<int>(text.size())) return {};
+    index = std::max(index, 1);
+    return text.substr(static_cast<std::size_t>(index - 1), static_cast<std::size_t>(count));
+}
+
+bool IsHeaderlessDocument(const std::string& line) {
+    return !line.empty() && line[0] == '<' &&
+           (UpperCase(line.substr(0, 6)) == "<HTML>" ||
+            UpperCase(line.substr(0, 9)) == "<!DOCTYPE");
+}
+
+}  // namespace
+
+void THttpCli::ResetResponseState() {
+    responseHeaderLines_.clear();
+    completionError_ = 0;
+    failureCode_ = 0;
+    failureMessage_.clear();
+    documentName_.clear();
+    statusCode_ = 0;
+    bodyReceivedCount_ = 0;
+    bodyBytesSent_ = 0;
+    headerLinesSeen_ = 0;
+    bodyLinesSeen_ = 0;
+    documentLength_ = -1;
+    contentType_.clear();
+    transferCoding_.clear();
+    contentCodingHeader_.clear();
+    sendPermitted_ = false;
+    location_ = URL;
+    closeReq_ = requestVer_ == "1.0";
+}
+
+void THttpCli::ControlDataAvailable(std::uint16_t ErrCode) {
+    int count;
+    if (!ReceiveIntoBuffer(count)) return;
+    Trace(loProtSpecInfo, "Data available. Len=", count);
+    if (currentRequest_ == httpRqNone) return;
+    if (count <= 0) {
+        Trace(loProtSpecInfo, "**data available. Len=", count);
+        return;
+    }
+    receiveFill_ += count;
+    receiveBuffer_[receiveFill_] = 0;
+    try {
+        ProcessHeldData(ErrCode);
+    } catch (const std::exception& error) {
+        // The stream or an event handler failed: what was received cannot be trusted any more.
+        FailRequest(httpErrLocalFailure, error.what());
+    }
+}
+
+bool THttpCli::ReceiveIntoBuffer(int& count) {
+    int room = kReceiveRoom - receiveFill_;
+    if (room > 0) {
+        count = ctrlSocket_->Receive(receiveBuffer_ + receiveFill_, room);
+        return true;
+    }
+    // A line longer than the buffer: keep its end and what follows, drop the middle.
+    char scratch[25];
+    int scratchCount = ctrlSocket_->Receive(scratch, sizeof scratch);
+    auto* lf =
+        scratchCount > 0 ? static_cast<char*>(std::memchr(scratch, '\n', scratchCount)) : nullptr;
+    if (!lf) return false;
+    auto tail = static_cast<int>(scratch + scratchCount - lf);
+    std::memcpy(receiveBuffer_ + receiveFill_ + 1 - tail, lf, static_cast<std::size_t>(tail));
+    count = 1;
+    return true;
+}
+
+void THttpCli::ProcessHeldData(std::uint16_t ErrCode) {
+    if (state_ == httpWaitingBody) {
+        if (receiveFill_ > 0) {
+            if (currentRequest_ == httpRqHead) {
+                receiveFill_ = 0;
+                ctrlSocket_->Abort();
+                return;
+            }
+            OfferHeldDataToBody();
+        }
+        FinishOfferedBody();
+        return;
+    }
+    while (receiveFill_ > 0 && TakeLine()) {
+        if (state_ == httpWaitingHeader) {
+            if (nextStep_)
+                (this->*nextStep_)();
+            else
+                BecomeReady();
+            // The header reader hands the rest to the body itself, or the response has ended.
+            if (state_ != httpWaitingHeader) break;
+        } else if (OnDataPush) {
+            OnDataPush(this, ErrCode);
+        }
+    }
+}
+
+bool THttpCli::TakeLine() {
+    auto* lf = static_cast<char*>(std::memchr(receiveBuffer_, '\n', receiveFill_));
+    if (!lf) return false;
+    auto length = static_cast<int>(lf - receiveBuffer_);
+    int lineLength = length > 0 && receiveBuffer_[length - 1] == '\r' ? length - 1 : length;
+    lastResponseLine_.assign(receiveBuffer_, static_cast<std::size_t>(lineLength));
+    Trace(loProtSpecDump, ">|", lastResponseLine_, "|");
+    ConsumeHeld(length + 1);
+    return true;
+}
+
+void THttpCli::ConsumeHeld(int count) {
+    count = std::min(count, receiveFill_);
+    receiveFill_ -= count;
+    std::memmove(receiveBuffer_, receiveBuffer_ + count, static_cast<std::size_t>(receiveFill_));
+    receiveBuffer_[receiveFill_] = 0;
+}
+
+void THttpCli::OfferHeldDataToBody() {
+    std::int64_t length = receiveFill_;
+    if (documentLength_ != -1)
+        length = std::min<std::int64_t>(length, documentLength_ - bodyReceivedCount_);
+    bodyBlock_ = receiveBuffer_;
+    bodyDataLen_ = static_cast<int>(std::max<std::int64_t>(length, 0));
+    GetBodyLineNext();
+    ConsumeHeld(bodyDataLen_);
+}
+
+void THttpCli::FinishOfferedBody() {
+    if (nextStep_ != nullptr || AbortedDuringEvent()) return;
+    if (relocationPending_)
+        BeginRelocation();
+    else
+        BecomeReady();
+}
+
+void THttpCli::HandleHeaderLine() {
+    if (headerLinesSeen_ == 0)
+        RaiseHeaderBegin();
+    else if (headerLinesSeen_ == -1)
+        headerLinesSeen_ = 0;
+    ++headerLinesSeen_;
+    const std::string line = lastResponseLine_;
+
+    if (headerLinesSeen_ == 1 && IsHeaderlessDocument(line)) {
+        StartHeaderlessDocument(line);
+        return;
+    }
+    if (line.empty()) {
+        EndOfHeader();
+        return;
+    }
+    responseHeaderLines_.push_back(line);
+    if (headerLinesSeen_ == 1)
+        ParseStatusLine(line);
+    else
+        ParseHeaderField(line);
+    if (nextStep_ == &THttpCli::HandleHeaderLine && OnHeaderData) OnHeaderData(this);
+}
+
+void THttpCli::StartHeaderlessDocument(const std::string& line) {
+    if (contentType_.empty()) contentType_ = "text/html";
+    EnterState(httpWaitingBody);
+    nextStep_ = &THttpCli::GetBodyLineNext;
+    RaiseHeaderEnd();
+    if (AbortedDuringEvent()) return;
+    bodyBlock_ = line.data();
+    bodyDataLen_ = static_cast<int>(line.size());
+    GetBodyLineNext();
+    if (receiveFill_ > 0 && nextStep_ != nullptr && !AbortedDuringEvent()) OfferHeldDataToBody();
+    FinishOfferedBody();
+}
+
+void THttpCli::ParseStatusLine(const std::string& line) {
+    std::string version = line.substr(0, 8);
+    if (version != "HTTP/1.0" && version != "HTTP/1.1") {
+        if (OnDataPush2) OnDataPush2(this);
+        return;
+    }
+    responseVersion_ = line.substr(5, 3);
+    closeReq_ = requestVer_ == "1.0" || responseVersion_ == "1.0";
+    Trace(loProtSpecDump, "FCloseReq=", closeReq_ ? "1" : "0");
+
+    auto digit = line.find_first_of("0123456789", 9);
+    std::string code = digit == std::string::npos ? std::string() : line.substr(digit, 3);
+    if (!IsDigits(code)) {
+        FailProtocol("Invalid status line from the server: " + line);
+        return;
+    }
+    statusCode_ = std::stoi(code);
+    statusReason_ = digit + 4 < line.size() ? line.substr(digit + 4) : std::string();
+}
+
+void THttpCli::ParseHeaderField(const std::string& line) {
+    auto colon = line.find(':');
+    if (colon == std::string::npos) return;
+    std::string name = LowerCase(line.substr(0, colon));
+    std::size_t start = colon + 1;
+    while (start + 1 < line.size() && line[start] == ' ')
+        ++start;
+    std::string value = line.substr(std::min(start, line.size()));
+
+    if (name == "location") {
+        HandleLocationHeader(value);
+    } else if (name == "content-length") {
+        documentLength_ = DecimalOrMinusOne(Trimmed(value));
+    } else if (name == "transfer-encoding") {
+        transferCoding_ = LowerCase(value);
+    } else if (name == "content-range") {
+        int dash = static_cast<int>(value.find('-')) + 1;  // 1-based, 0 when absent
+        int slash = static_cast<int>(value.find('/')) + 1;
+        ContentRangeBegin = Copy(value, 7, dash - 7);
+        ContentRangeEnd = Copy(value, dash + 1, slash - dash - 1);
+    } else if (name == "accept-ranges") {
+        acceptRanges_ = value;
+    } else if (name == "content-type") {
+        contentType_ = LowerCase(value);
+    } else if (name == "set-cookie") {
+        bool accept = true;
+        RaiseCookie(value, accept);
+    } else if (name == "connection" || name == "proxy-connection") {
+        std::string token = LowerCase(Trimmed(value));
+        if (token == "close")
+            closeReq_ = true;
+        else if (token == "keep-alive")
+            closeReq_ = false;
+    } else if (name == "content-encoding") {
+        contentCodingHeader_ = value;
+    }
+}
+
+void THttpCli::EndOfHeader() {
+    Trace(loProtSpecInfo, "End of header");
+    if (responseVersion_ == "1.1" && statusCode_ == 100) {
+        responseHeaderLines_.clear();
+        headerLinesSeen_ = -1;
+        return;
+    }
+    RaiseHeaderEnd();
+    if (AbortedDuringEvent()) {
+        receiveFill_ = 0;
+        return;
+    }
+
+    const bool chunked = transferCoding_ == "chunked";
+    const bool statusWithoutBody = statusCode_ < 200 || statusCode_ == 204 || statusCode_ == 301 ||
+                                   statusCode_ == 302 || statusCode_ == 304 || statusCode_ == 401 ||
+                                   statusCode_ == 407;
+    if ((documentLength_ == -1 && !chunked && statusWithoutBody) || documentLength_ == 0 ||
+        currentRequest_ == httpRqHead) {
+        nextStep_ = nullptr;
+        if (relocationPending_) {
+            BeginRelocation();
+        } else if (!closeReq_) {
+            BecomeReady();
+        } else {
+            if (currentRequest_ == httpRqHead) EnterState(httpWaitingBody);
+            ctrlSocket_->CloseLater();
+        }
+        return;
+    }
+
+    if (contentType_ == "text/html") {
+        int dot = LastPos(".", documentName_);
+        std::string extension = dot > 0 ? LowerCase(documentName_.substr(dot - 1)) : "";
+        if (extension.empty() || extension == ".exe")
+            documentName_ = (dot > 0 ? documentName_.substr(0, dot) : documentName_ + ".") + "htm";
+    }
+    EnterState(httpWaitingBody);
+    nextStep_ = &THttpCli::GetBodyLineNext;
+    if (receiveFill_ > 0) OfferHeldDataToBody();
+    FinishOfferedBody();
+}
+
+void THttpCli::FailProtocol(const std::string& reason) {
+    statusCode_ = httpStatusProtocolError;
+    statusReason_ = reason;
+    FailRequest(httpErrProtocol, reason);
+}

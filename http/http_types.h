@@ -1,0 +1,86 @@
+// The HTTP client's value types: states, request kinds, options, its exception and the error codes
+// it reports for failures it detects itself.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "platform/exception.h"
+
+enum THttpCliState : std::uint8_t {
+    httpReady,
+    httpNotConnected,
+    httpConnected,
+    httpDnsLookup,
+    httpDnsLookupDone,
+    httpWaitingHeader,
+    httpWaitingBody,
+    httpBodyReceived,
+    httpWaitingProxyConnect,  // reserved for a proxy tunnel; never entered
+    httpClosing,
+    httpAborting,
+};
+
+// "httpReady" and so on; "INVALID STATE" for any other value.
+const char* HttpCliStateName(THttpCliState state);
+
+enum THttpRequest : std::uint8_t {
+    httpRqNone,
+    httpRqGet,
+    httpRqPost,
+    httpRqPut,
+    httpRqHead,
+    httpRqClose,
+};
+
+enum THttpCliOption : std::uint8_t {
+    httpoNoBasicAuth,
+    httpoNoNTLMAuth,
+    httpoBandwidthControl,
+    httpoEnableContentCoding,
+    httpoUseQuality,
+};
+
+// A set of THttpCliOption, bit n for value n.
+class THttpCliOptions {
+  public:
+    constexpr THttpCliOptions() = default;
+    constexpr THttpCliOptions(std::initializer_list<THttpCliOption> options) {
+        for (auto option : options)
+            Include(option);
+    }
+    constexpr bool Contains(THttpCliOption option) const { return bits_ & Bit(option); }
+    constexpr void Include(THttpCliOption option) { bits_ |= Bit(option); }
+    constexpr void Exclude(THttpCliOption option) { bits_ &= ~Bit(option); }
+    constexpr std::uint8_t Bits() const { return bits_; }
+    constexpr bool operator==(const THttpCliOptions&) const = default;
+
+  private:
+    static constexpr std::uint8_t Bit(THttpCliOption option) {
+        return static_cast<std::uint8_t>(1u << option);
+    }
+    std::uint8_t bits_ = 0;
+};
+
+class EHttpException : public platform::Exception {
+  public:
+    EHttpException(const std::string& message, std::uint16_t errorNumber)
+        : platform::Exception(message), ErrorNumber(errorNumber) {}
+    std::uint16_t ErrorNumber;
+};
+
+// Codes of EHttpException raised for misuse.
+constexpr std::uint16_t httpErrBusy = 1;
+constexpr std::uint16_t httpErrNothingToSend = 2;
+constexpr std::uint16_t httpErrVersion = 5;
+
+// ErrCode values of OnRequestDone (and, except for the abort, codes of the EHttpException that
+// Get raises) for failures the client finds itself; socket errors are 10004 and above.
+constexpr std::uint16_t httpErrAborted = 3;
+constexpr std::uint16_t httpErrDocumentCutShort = 7;  // the connection closed inside the response
+constexpr std::uint16_t httpErrProtocol = 8;          // a response that cannot be read
+constexpr std::uint16_t httpErrLocalFailure = 9;      // the stream or an event handler raised
+
+// The status code a response that cannot be read ends with.
+constexpr int httpStatusProtocolError = 502;

@@ -1,0 +1,150 @@
+#include "http/url.h"
+
+#include <algorithm>
+
+namespace {
+
+std::string LowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    });
+    return text;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+bool IsSchemeText(const std::string& lowered) {
+    return std::all_of(lowered.begin(), lowered.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    });
+}
+
+// The directory of a path: up to and including its last "/", or "/" when it has none.
+std::string DirectoryOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? "/" : path.substr(0, slash + 1);
+}
+
+// One level up from a directory ending in "/"; the root stays the root.
+std::string ParentDirectory(const std::string& directory) {
+    return DirectoryOf(directory.substr(0, directory.size() - 1));
+}
+
+std::string ResolveParentForm(const std::string& url, const std::string& currentPath) {
+    std::string directory = ParentDirectory(DirectoryOf(currentPath));
+    std::string rest = url.substr(3);
+    while (StartsWith(rest, "../")) {
+        rest.erase(0, 3);
+        directory = ParentDirectory(directory);
+    }
+    return directory + rest;
+}
+
+void SplitAuthority(const std::string& authority, std::string& User, std::string& Pass,
+                    std::string& Host, std::string& Port) {
+    auto colon = authority.rfind(':');
+    auto at = authority.rfind('@');
+    if (colon == std::string::npos && at == std::string::npos) {
+        Host = authority;
+        return;
+    }
+    if (colon != std::string::npos && (at == std::string::npos || colon > at)) {
+        Port = authority.substr(colon + 1);
+        auto hostStart = at == std::string::npos ? 0 : at + 1;
+        Host = authority.substr(hostStart, colon - hostStart);
+        if (at == std::string::npos) return;
+    } else {
+        Host = authority.substr(at + 1);
+    }
+    std::string userInfo = authority.substr(0, at);
+    auto separator = userInfo.find(':');
+    if (separator == std::string::npos) {
+        User = userInfo;
+    } else {
+        User = userInfo.substr(0, separator);
+        Pass = userInfo.substr(separator + 1);
+    }
+}
+
+}  // namespace
+
+void SplitUrl(const std::string& URL, std::string& Proto, std::string& User, std::string& Pass,
+              std::string& Host, std::string& Port, std::string& Path) {
+    const std::string currentPath = Path;
+    Proto.clear();
+    User.clear();
+    Pass.clear();
+    Host.clear();
+    Port.clear();
+    Path.clear();
+    if (URL.empty()) return;
+
+    if (StartsWith(URL, "./")) {
+        Path = DirectoryOf(currentPath) + URL.substr(2);
+        return;
+    }
+    if (StartsWith(URL, "../")) {
+        Path = ResolveParentForm(URL, currentPath);
+        return;
+    }
+
+    std::string rest;
+    bool schemeAccepted = false;
+    auto schemeEnd = URL.find("://");
+    if (schemeEnd != std::string::npos) {
+        std::string scheme = LowerCase(URL.substr(0, schemeEnd));
+        if (IsSchemeText(scheme)) {
+            Proto = scheme;
+            rest = URL.substr(schemeEnd + 3);
+            schemeAccepted = true;
+        } else {
+            // A "://" inside the query does not end a scheme.
+            Proto = "http";
+        }
+    }
+    if (!schemeAccepted) {
+        if (URL[0] == '/') {
+            Proto = "http";
+            if (URL.size() > 1 && URL[1] != '/') {
+                Path = URL;
+                return;
+            }
+            rest = URL.substr(1);
+        } else if (LowerCase(URL.substr(0, 5)) == "http:") {
+            Proto = "http";
+            if (URL.size() > 6 && URL[6] != '/') {
+                Path = URL.substr(5);
+                return;
+            }
+            rest = URL.size() > 6 ? URL.substr(6) : std::string();
+        } else if (LowerCase(URL.substr(0, 7)) == "mailto:") {
+            Proto = "mailto";
+            rest = URL.substr(URL.find(':') + 1);
+        } else {
+            rest = URL;
+        }
+    }
+
+    auto pathStart = std::min(rest.find('/'), rest.find('?'));
+    std::string authority = rest.substr(0, pathStart);
+    if (pathStart != std::string::npos) Path = rest.substr(pathStart);
+    SplitAuthority(authority, User, Pass, Host, Port);
+}
+
+int LastPos(const std::string& Sub, const std::string& S) {
+    if (Sub.empty()) return 0;
+    auto found = S.rfind(Sub);
+    return found == std::string::npos ? 0 : static_cast<int>(found) + 1;
+}
+
+bool IsHexChar(char ch) {
+    return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+}
+
+int HexCharValue(char ch) {
+    auto code = static_cast<unsigned char>(ch);
+    if (ch >= '0' && ch <= '9') return code - '0';
+    return (code & 0x0F) + 9;
+}

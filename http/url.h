@@ -1,0 +1,18 @@
+// Address splitting and the small text helpers of the HTTP client. No state, no errors; 8-bit
+// strings, positions counted from 1 as the rest of the client counts them.
+#pragma once
+
+#include <string>
+
+// Splits URL into protocol (lower case), user, password, host, port and path (with its query).
+// On entry Path holds the current path, the base of the relative forms "./" and "../"; on return
+// every output holds its part, empty when absent. Nothing is percent-decoded, no default filled in.
+void SplitUrl(const std::string& URL, std::string& Proto, std::string& User, std::string& Pass,
+              std::string& Host, std::string& Port, std::string& Path);
+
+// The position (from 1) at which the last occurrence of Sub in S begins; 0 when there is none.
+int LastPos(const std::string& Sub, const std::string& S);
+
+bool IsHexChar(char ch);
+// The digit's value; only meaningful when IsHexChar(ch).
+int HexCharValue(char ch);

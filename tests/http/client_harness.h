@@ -1,0 +1,63 @@
+// A THttpCli under test: every event it raises is written to a log, its trace lines are kept, the
+// body goes to a memory stream, and Get runs under a watchdog so that a request that never ends
+// fails the test instead of hanging it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "http/http_cli.h"
+#include "platform/streams.h"
+
+using namespace std::chrono_literals;
+
+// Traces every line at both levels.
+class TracingHttpCli : public THttpCli {
+  public:
+    std::vector<std::string> traceLines;
+
+  protected:
+    bool LogEnabled(TLogOption) override { return true; }
+    void LogLine(TLogOption, const std::string& msg) override { traceLines.push_back(msg); }
+};
+
+struct GetOutcome {
+    bool raised = false;
+    int errorNumber = 0;
+    std::string message;
+};
+
+class ClientHarness {
+  public:
+    ClientHarness();
+    ~ClientHarness();
+
+    TracingHttpCli cli;
+    platform::MemoryStream body;
+    // "HeaderBegin", "DocData 5", "RequestDone 1 0", "State httpReady", ... in order raised.
+    std::vector<std::string> events;
+    int requestDoneCount = 0;
+    std::uint16_t lastErrCode = 0;
+    bool watchdogFired = false;
+
+    // Get with the watchdog; the outcome of the call. Pending messages are processed afterwards,
+    // so that events posted at the end (request-done) have been raised.
+    GetOutcome Get(const std::string& url, std::chrono::milliseconds limit = 5s);
+    // Runs the message loop until done() holds or limit passes; false on the time-out.
+    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s);
+    void ProcessPending();
+
+    std::vector<std::string> EventsStartingWith(const std::string& prefix) const;
+    bool HasTrace(const std::string& line) const;
+
+  private:
+    platform::HWND watchdogWindow_ = 0;
+};
+
+// A port on 127.0.0.1 where nothing listens.
+std::uint16_t ClosedPort();

@@ -1,0 +1,221 @@
+// A request's life: connection reuse, the failures of the connection phase, Abort in every phase,
+// the terminate flag, and documents that end badly.
+#include <gtest/gtest.h>
+
+#include "platform/application.h"
+#include "platform/headless_application.h"
+#include "tests/http/client_harness.h"
+#include "tests/support/scripted_http_server.h"
+
+using test_support::AfterResponse;
+using test_support::NormalResponse;
+using test_support::ScriptedHttpServer;
+using test_support::ScriptedResponse;
+
+namespace {
+
+ScriptedResponse Raw(const std::string& bytes, AfterResponse after = AfterResponse::Close) {
+    return {{{bytes, 0ms}}, after};
+}
+
+TEST(HttpLifecycleTest, SecondRequestToTheSameServerReusesTheConnection) {
+    ScriptedHttpServer server;
+    auto first = NormalResponse(200, "one", {{"Connection", "keep-alive"}});
+    first.after = AfterResponse::KeepOpen;
+    server.AddConnection({first, NormalResponse(200, "two")});
+    ClientHarness h;
+    h.cli.SetRequestVer("1.1");
+    EXPECT_FALSE(h.Get(server.Url("/1")).raised);
+    h.events.clear();
+    h.cli.traceLines.clear();
+    EXPECT_FALSE(h.Get(server.Url("/2")).raised);
+
+    EXPECT_EQ(server.AcceptedConnections(), 1);
+    EXPECT_EQ(h.body.Data(), "onetwo");
+    EXPECT_TRUE(h.EventsStartingWith("State httpDnsLookup").empty());
+    EXPECT_EQ(h.EventsStartingWith("State").front(), "State httpConnected");
+    EXPECT_EQ(h.requestDoneCount, 2);
+}
+
+TEST(HttpLifecycleTest, MultiThreadedWaitPumpsTheThreadsOwnQueue) {
+    ScriptedHttpServer server;
+    server.AddConnection(NormalResponse(200, "pumped"));
+    ClientHarness h;
+    h.cli.SetMultiThreaded(true);
+    EXPECT_FALSE(h.Get(server.Url("/")).raised);
+    EXPECT_EQ(h.body.Data(), "pumped");
+    EXPECT_EQ(h.requestDoneCount, 1);
+}
+
+TEST(HttpLifecycleTest, RefusedConnectEndsWithTheSocketErrorText) {
+    ClientHarness h;
+    GetOutcome outcome = h.Get("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/");
+    EXPECT_TRUE(outcome.raised);
+    EXPECT_EQ(outcome.errorNumber, 404);
+    EXPECT_EQ(outcome.message, SocketErrorText(10061) + " (Error #10061)");
+    EXPECT_EQ(h.EventsStartingWith("SessionConnected").size(), 1u);
+    EXPECT_EQ(h.lastErrCode, 10061);
+    EXPECT_EQ(h.requestDoneCount, 1);
+}
+
+TEST(HttpLifecycleTest, UnknownHostAndUnsupportedProtocol) {
+    ClientHarness h;
+    GetOutcome unknown = h.Get("http://unknown..invalid/");
+    EXPECT_TRUE(unknown.raised);
+    EXPECT_EQ(unknown.errorNumber, 404);
+    EXPECT_EQ(unknown.message, "can't resolve hostname to IP address");
+    EXPECT_NE(h.lastErrCode, 0);
+
+    ScriptedHttpServer server;
+    GetOutcome secure = h.Get("https://127.0.0.1:" + std::to_string(server.Port()) + "/");
+    EXPECT_TRUE(secure.raised);
+    EXPECT_EQ(secure.errorNumber, 501);
+    EXPECT_EQ(secure.message, "Protocol \"https\" not implemented");
+    EXPECT_EQ(server.AcceptedConnections(), 0);
+    EXPECT_EQ(h.requestDoneCount, 2);
+}
+
+TEST(HttpLifecycleTest, AbortWhileIdleReportsAtOnce) {
+    ClientHarness h;
+    h.cli.Abort();
+    EXPECT_EQ(h.events, (std::vector<std::string>{"State httpReady", "RequestDone 0 0"}));
+    EXPECT_EQ(h.cli.StatusCode(), 200);
+    EXPECT_EQ(h.cli.StatusReason(), "OK");
+}
+
+TEST(HttpLifecycleTest, AbortDuringLookupAndWhileConnecting) {
+    ScriptedHttpServer server;
+    server.AddConnection(NormalResponse(200, "unused"));
+    for (const std::string host : {"localhost", "127.0.0.1"}) {
+        ClientHarness h;
+        h.cli.URL = "http://" + host + ":" + std::to_string(server.Port()) + "/";
+        h.cli.StartRequest(httpRqGet);
+        EXPECT_EQ(h.cli.State(), host == "localhost" ? httpDnsLookup : httpDnsLookupDone);
+        h.cli.Abort();
+        EXPECT_EQ(h.cli.State(), httpReady);
+        EXPECT_TRUE(h.RunUntil([&] { return h.requestDoneCount > 0; }));
+        h.RunUntil([] { return false; }, 50ms);  // nothing more may follow
+        EXPECT_EQ(h.requestDoneCount, 1);
+        EXPECT_EQ(h.lastErrCode, 3);
+        EXPECT_EQ(h.cli.StatusCode(), 404);
+        EXPECT_EQ(h.cli.StatusReason(), "Connection aborted on request");
+        EXPECT_EQ(h.cli.State(), httpReady);
+    }
+}
+
+TEST(HttpLifecycleTest, AbortInTheBodyMakesGetRaise) {
+    ScriptedHttpServer server;
+    server.AddConnection(
+        {{{"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\nfirst", 0ms}}, AfterResponse::Stall});
+    ClientHarness h;
+    h.cli.OnDocData = [&h](THttpCli* sender, const char*, int) { sender->Abort(); };
+    GetOutcome outcome = h.Get(server.Url("/"));
+    EXPECT_TRUE(outcome.raised);
+    EXPECT_EQ(outcome.errorNumber, 404);
+    EXPECT_EQ(outcome.message, "Connection aborted on request");
+    EXPECT_EQ(h.requestDoneCount, 1);
+    EXPECT_EQ(h.lastErrCode, 3);
+    EXPECT_EQ(h.body.Data(), "first");
+}
+
+TEST(HttpLifecycleTest, TerminatingTheApplicationEndsTheWait) {
+    platform::HeadlessApplication app;
+    platform::Application* previous = platform::SetApplication(&app);
+    ScriptedHttpServer server;
+    server.AddConnection(test_support::StalledResponse());
+    ClientHarness h;
+    h.cli.OnSessionConnected = [&app](THttpCli*) { app.Terminate(); };
+    GetOutcome outcome = h.Get(server.Url("/"));
+    platform::SetApplication(previous);
+    EXPECT_TRUE(outcome.raised);
+    EXPECT_EQ(outcome.errorNumber, 404);
+    EXPECT_EQ(h.cli.State(), httpReady);
+}
+
+TEST(HttpLifecycleTest, DocumentCutShortIsAFailure) {
+    ScriptedHttpServer server;
+    server.AddConnection(Raw("HTTP/1.0 200 OK\r\nContent-Length: 3000000000\r\n\r\npartial"));
+    server.AddConnection(
+        Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n"));
+    server.AddConnection(Raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n"));
+    ClientHarness h;
+    for (int i = 0; i < 3; ++i) {
+        GetOutcome outcome = h.Get(server.Url("/"));
+        EXPECT_TRUE(outcome.raised) << i;
+        EXPECT_EQ(outcome.errorNumber, httpErrDocumentCutShort) << i;
+        EXPECT_EQ(outcome.message, "Connection closed before the end of the document") << i;
+        EXPECT_EQ(h.lastErrCode, httpErrDocumentCutShort) << i;
+        if (i == 0) {
+            EXPECT_EQ(h.cli.DocumentLength(), 3000000000);
+            EXPECT_EQ(h.cli.BodyReceivedCount(), 7);
+        }
+    }
+    EXPECT_EQ(h.body.Data(), "partialhello");
+    EXPECT_EQ(h.requestDoneCount, 3);
+}
+
+TEST(HttpLifecycleTest, UnreadableResponsesEndTheRequestCleanly) {
+    ScriptedHttpServer server;
+    server.AddConnection(
+        Raw("HTTP/1.1 2x0 OK\r\nContent-Length: 2\r\n\r\nok", AfterResponse::Stall));
+    server.AddConnection(
+        Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+            "10000000000000000\r\n",
+            AfterResponse::Stall));
+    ClientHarness h;
+    for (int i = 0; i < 2; ++i) {
+        GetOutcome outcome = h.Get(server.Url("/"));
+        EXPECT_TRUE(outcome.raised) << i;
+        EXPECT_EQ(outcome.errorNumber, httpStatusProtocolError) << i;
+        EXPECT_EQ(h.cli.StatusCode(), httpStatusProtocolError) << i;
+        EXPECT_EQ(h.lastErrCode, httpErrProtocol) << i;
+        EXPECT_EQ(h.cli.CtrlSocket().State(), wsClosed) << i;
+    }
+    EXPECT_EQ(h.requestDoneCount, 2);
+}
+
+TEST(HttpLifecycleTest, StrayBytesAfterADocumentAreDropped) {
+    ScriptedHttpServer server;
+    server.AddConnection(
+        {Raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloGARBAGE", AfterResponse::KeepOpen),
+         Raw("HTTP/1.1 204 No Content\r\n\r\nMORE", AfterResponse::KeepOpen),
+         NormalResponse(200, "clean")});
+    ClientHarness h;
+    h.cli.SetRequestVer("1.1");
+    for (const char* path : {"/1", "/2", "/3"}) {
+        GetOutcome outcome = h.Get(server.Url(path));
+        EXPECT_FALSE(outcome.raised) << outcome.message;
+    }
+    EXPECT_EQ(h.cli.StatusCode(), 200);
+    EXPECT_EQ(h.cli.ResponseHeaderLines().front(), "HTTP/1.1 200 OK");
+    EXPECT_EQ(h.body.Data(), "helloclean");
+    EXPECT_EQ(server.AcceptedConnections(), 1);
+}
+
+TEST(HttpLifecycleTest, FailingStreamEndsTheRequest) {
+    ScriptedHttpServer server;
+    server.AddConnection(NormalResponse(200, "cannot be stored"));
+    ClientHarness h;
+    platform::FileStream readOnly("/dev/null", platform::FileMode::OpenRead);
+    h.cli.BodyStream = &readOnly;
+    GetOutcome outcome = h.Get(server.Url("/"));
+    EXPECT_TRUE(outcome.raised);
+    EXPECT_EQ(outcome.errorNumber, httpErrLocalFailure);
+    EXPECT_EQ(h.requestDoneCount, 1);
+    EXPECT_EQ(h.lastErrCode, httpErrLocalFailure);
+}
+
+// A port the socket cannot use is reported to its OnError, not raised: the request must still end.
+TEST(HttpLifecycleTest, ConnectRefusedByTheSocketAtOnceEndsTheRequest) {
+    ClientHarness h;
+    int socketErrors = 0;
+    h.cli.OnSocketError = [&socketErrors](THttpCli*) { ++socketErrors; };
+    GetOutcome outcome = h.Get("http://127.0.0.1:99999/");
+    EXPECT_TRUE(outcome.raised);
+    EXPECT_EQ(outcome.errorNumber, 404);
+    EXPECT_EQ(outcome.message.rfind("can't connect: ", 0), 0u) << outcome.message;
+    EXPECT_EQ(socketErrors, 1);
+    EXPECT_EQ(h.requestDoneCount, 1);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// Following "location" headers: on the same connection or a new one, the relocation limit with and
+// without a handler, and relocations through a proxy.
+#include <gtest/gtest.h>
+
+#include "tests/http/client_harness.h"
+#include "tests/support/scripted_http_server.h"
+
+using test_support::AfterResponse;
+using test_support::NormalResponse;
+using test_support::ScriptedHttpServer;
+using test_support::ScriptedResponse;
+
+namespace {
+
+ScriptedResponse Raw(const std::string& bytes, AfterResponse after = AfterResponse::Close) {
+    return {{{bytes, 0ms}}, after};
+}
+
+std::string RequestLine(const test_support::RecordedRequest& request) {
+    return request.raw.substr(0, request.raw.find("\r\n"));
+}
+
+TEST(HttpRelocationTest, RelocationFromAClosingServerTakesANewConnection) {
+    ScriptedHttpServer server;
+    server.AddConnection(Raw("HTTP/1.1 302 Found\r\nLocation: /new\r\nConnection: close\r\n\r\n"));
+    server.AddConnection(NormalResponse(200, "moved here"));
+    ClientHarness h;
+    h.cli.SetRequestVer("1.1");
+    EXPECT_FALSE(h.Get(server.Url("/old/x")).raised);
+
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(RequestLine(server.Requests()[1]), "GET /new HTTP/1.1");
+    EXPECT_EQ(server.AcceptedConnections(), 2);
+    EXPECT_EQ(h.EventsStartingWith("LocationChange"),
+              (std::vector<std::string>{"LocationChange 2"}));
+    EXPECT_EQ(h.cli.StatusCode(), 200);
+    EXPECT_EQ(h.cli.Location(), "http://127.0.0.1/new");
+    EXPECT_EQ(h.cli.DocumentName(), "new");
+    EXPECT_EQ(h.body.Data(), "moved here");
+    EXPECT_EQ(h.requestDoneCount, 1);
+}
+
+TEST(HttpRelocationTest, RelocationOnAKeptConnectionReusesIt) {
+    ScriptedHttpServer server;
+    server.AddConnection({Raw("HTTP/1.1 302 Found\r\nLocation: next?a=1\r\nContent-Length: 0\r\n"
+                              "Connection: keep-alive\r\n\r\n",
+                              AfterResponse::KeepOpen),
+                          NormalResponse(200, "second")});
+    ClientHarness h;
+    h.cli.SetRequestVer("1.1");
+    EXPECT_FALSE(h.Get(server.Url("/dir/first")).raised);
+
+    EXPECT_EQ(server.AcceptedConnections(), 1);
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(RequestLine(server.Requests()[1]), "GET /dir/next?a=1 HTTP/1.1");
+    EXPECT_EQ(h.cli.LocationChangeCurCount(), 1);
+    EXPECT_EQ(h.body.Data(), "second");
+    EXPECT_EQ(h.requestDoneCount, 1);
+}
+
+TEST(HttpRelocationTest, BodyOfARelocatingResponseIsCutFromTheStream) {
+    ScriptedHttpServer server;
+    server.AddConnection(NormalResponse(200, "kept"));
+    server.AddConnection(test_support::RedirectResponse(302, "/b"));
+    server.AddConnection(
+        Raw("HTTP/1.0 200 OK\r\nContent-Length: 9\r\nLocation: /real\r\n\r\nnot this!"));
+    server.AddConnection(NormalResponse(200, "real one"));
+    ClientHarness h;
+    EXPECT_FALSE(h.Get(server.Url("/")).raised);
+    // What the stream held before the request stays, whatever the chain of relocations.
+    EXPECT_FALSE(h.Get(server.Url("/a")).raised);
+    EXPECT_EQ(h.body.Data(), "keptreal one");
+    EXPECT_EQ(h.cli.BodyReceivedCount(), 8);
+    EXPECT_EQ(h.EventsStartingWith("DocBegin").size(), 3u);
+    EXPECT_EQ(h.requestDoneCount, 2);
+}
+
+TEST(HttpRelocationTest, LimitEndsTheChainWithTheRelocationStatus) {
+    ScriptedHttpServer server;
+    for (int i = 0; i < 4; ++i)
+        server.AddConnection(test_support::RedirectResponse(302, "/loop"));
+    ClientHarness h;
+    EXPECT_FALSE(h.Get(server.Url("/")).raised);
+    // Each new connection counts twice: 1-2, 3-4, then 5 passes and 6 is refused.
+    EXPECT_EQ(server.Requests().size(), 3u);
+    EXPECT_EQ(h.cli.LocationChangeCurCount(), 6);
+    EXPECT_EQ(h.cli.StatusCode(), 302);
+    EXPECT_EQ(h.requestDoneCount, 1);
+}
+
+TEST(HttpRelocationTest, HandlerMayAllowMoreRelocations) {
+    ScriptedHttpServer server;
+    for (int i = 0; i < 4; ++i)
+        server.AddConnection(test_support::RedirectResponse(302, "/loop"));
+    server.AddConnection(NormalResponse(200, "finally"));
+    ClientHarness h;
+    std::vector<int> asked;
+    h.cli.OnLocationChangeExceeded = [&asked](THttpCli*, const int count, bool& allow) {
+        EXPECT_FALSE(allow);
+        asked.push_back(count);
+        allow = true;
+    };
+    EXPECT_FALSE(h.Get(server.Url("/")).raised);
+    EXPECT_EQ(asked, (std::vector<int>{6, 7, 8}));
+    EXPECT_EQ(h.body.Data(), "finally");
+    EXPECT_EQ(h.cli.StatusCode(), 200);
+}
+
+TEST(HttpRelocationTest, NotFollowingEndsWithTheRelocationResponse) {
+    ScriptedHttpServer server;
+    server.AddConnection(test_support::RedirectResponse(302, "/elsewhere"));
+    ClientHarness h;
+    h.cli.FollowRelocation = false;
+    const std::string url = server.Url("/here");
+    EXPECT_FALSE(h.Get(url).raised);
+    EXPECT_EQ(h.cli.StatusCode(), 302);
+    EXPECT_EQ(h.cli.Location(), url);
+    EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST(HttpRelocationTest, AbsoluteRelocationToAnotherServer) {
+    ScriptedHttpServer first, second;
+    first.AddConnection(test_support::RedirectResponse(
+        301, "http://localhost:" + std::to_string(second.Port()) + "/file.mp3"));
+    second.AddConnection(NormalResponse(200, "from the second"));
+    ClientHarness h;
+    EXPECT_FALSE(h.Get(first.Url("/")).raised);
+    ASSERT_EQ(second.Requests().size(), 1u);
+    EXPECT_EQ(RequestLine(second.Requests()[0]), "GET /file.mp3 HTTP/1.0");
+    EXPECT_EQ(h.body.Data(), "from the second");
+    EXPECT_EQ(h.cli.DocumentName(), "file.mp3");
+}
+
+TEST(HttpRelocationTest, ThroughAProxyTheNewConnectionGoesToTheProxyAgain) {
+    ScriptedHttpServer proxy;
+    proxy.AddConnection(test_support::RedirectResponse(302, "http://other.example:8080/x"));
+    proxy.AddConnection(test_support::RedirectResponse(302, "/y"));
+    proxy.AddConnection(NormalResponse(200, "proxied"));
+    ClientHarness h;
+    // The port is in the proxy text; ProxyPort is not where the proxy listens.
+    h.cli.Proxy = "127.0.0.1:" + std::to_string(proxy.Port());
+    h.cli.ProxyPort = "80";
+    EXPECT_FALSE(h.Get("http://example.org/start").raised);
+    ASSERT_EQ(proxy.Requests().size(), 3u);
+    EXPECT_EQ(RequestLine(proxy.Requests()[1]), "GET http://other.example/x HTTP/1.0");
+    EXPECT_EQ(RequestLine(proxy.Requests()[2]), "GET http://other.example/y HTTP/1.0");
+    EXPECT_EQ(h.body.Data(), "proxied");
+}
+
+}  // namespace
