@@ -3,7 +3,9 @@
 #include <filesystem>
 
 #include "app/centring.h"
+#include "app/episode_download.h"
 #include "app/message_table.h"
+#include "http/http_cli.h"
 #include "platform/application.h"
 
 namespace app {
@@ -27,7 +29,16 @@ std::string WithTrailingSeparator(std::string folder) {
 }
 
 FeedMonitor::FeedMonitor(FeedMonitorView& view, std::string programDir)
-    : ProgramDir(WithTrailingSeparator(std::move(programDir))), view_(view) {}
+    : ProgramDir(WithTrailingSeparator(std::move(programDir))),
+      view_(view),
+      httpCli1_(CreateDownloadClient()) {
+    httpCli1_->OnDocData = [this](THttpCli*, const char*, int) { HttpCli1DocData(); };
+    httpCli1_->OnRequestDone = [this](THttpCli*, THttpRequest, std::uint16_t) {
+        HttpCli1RequestDone();
+    };
+}
+
+FeedMonitor::~FeedMonitor() = default;
 
 void FeedMonitor::AddEntry(const std::string& url) {
     if (FeedEntries.size() >= kMaxFeeds) return;
@@ -107,8 +118,10 @@ void FeedMonitor::AboutClick() {
 
 bool FeedMonitor::RequestClose() {
     if (ScanBusy) {
+        // Closing acts as "cancel all" first; the window closes once the run has unwound.
         CancelAll = true;
         platform::App().Terminate();
+        if (httpCli1_ && httpCli1_->State() != httpReady) httpCli1_->Abort();
         return false;
     }
     FormClose();
@@ -124,6 +137,8 @@ void FeedMonitor::FormClose() {
         std::error_code ignored;
         std::filesystem::remove(ListFilePath(), ignored);
     }
+    // Never released while a request still uses it.
+    if (httpCli1_ && httpCli1_->State() == httpReady) httpCli1_.reset();
 }
 
 }  // namespace app

@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+class THttpCli;
 
 namespace app {
 
@@ -42,6 +45,8 @@ class FeedMonitorView {
     // For the window itself: its outer width, frame included.
     virtual int Width(Window window, const std::string& control) const = 0;
     virtual void SetLeft(Window window, const std::string& control, int left) = 0;
+    // Gauges take values from 0 to 100.
+    virtual void SetGaugeValue(Window window, const std::string& control, int value) = 0;
 };
 
 // Applies the trailing-separator rule: a non-empty folder gets a final "/".
@@ -50,6 +55,7 @@ std::string WithTrailingSeparator(std::string folder);
 class FeedMonitor {
   public:
     FeedMonitor(FeedMonitorView& view, std::string programDir);
+    ~FeedMonitor();
 
     // Program-wide state.
     std::string ProgramDir;  // ends in "/"
@@ -104,9 +110,19 @@ class FeedMonitor {
     void XML_einlesen(std::uint16_t index, std::string document);
 
     // Replaceable steps of the run: the feed fetch and the episode download (url, target path).
-    // Unassigned, the run fetches with FetchFeedDocument and skips the download.
+    // Unassigned, the run fetches with FetchFeedDocument and downloads with DownloadFile.
     std::function<std::string(const std::string& url)> FetchFeed;
     std::function<void(const std::string& url, const std::string& path)> DownloadEpisode;
+
+    // The episode download: the file at url into path, shown in the progress window. Only a
+    // complete success leaves a file at path; a failure of the request is silent.
+    void DownloadFile(const std::string& url, const std::string& path);
+    // The progress window's buttons.
+    void CancelCurrentDownload();
+    void CancelAllDownloads();
+
+    // The HTTP client of the downloads, owned for the program's life until FormClose.
+    THttpCli* HttpCli1() { return httpCli1_.get(); }
 
     FeedMonitorView& View() { return view_; }
 
@@ -115,7 +131,11 @@ class FeedMonitor {
     void SwitchLanguage(std::uint8_t language);
     void CentreHorizontally(Window window, const std::string& control);
 
+    void HttpCli1DocData();
+    void HttpCli1RequestDone() {}
+
     FeedMonitorView& view_;
+    std::unique_ptr<THttpCli> httpCli1_;
     // A list file that could not be read is kept until the user has feeds to save over it.
     bool keepUnreadableListFile_ = false;
     bool closed_ = false;

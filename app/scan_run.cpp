@@ -100,7 +100,11 @@ void FeedMonitor::XML_einlesen(std::uint16_t index, std::string document) {
     const std::string path = DownloadFolder + name;
     if (PresentInFolder(path)) return;
     ++NewFileCount;
-    if (DownloadEpisode) DownloadEpisode(url, path);
+    if (DownloadEpisode) {
+        DownloadEpisode(url, path);
+    } else {
+        DownloadFile(url, path);
+    }
 }
 
 }  // namespace app

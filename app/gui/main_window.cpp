@@ -13,6 +13,7 @@
 #include "app/gui/about_window.h"
 #include "app/gui/anchors.h"
 #include "app/gui/controls.h"
+#include "app/gui/gauge.h"
 #include "app/gui/progress_window.h"
 
 namespace app {
@@ -103,6 +104,7 @@ void TForm1::FormCreate(std::uint16_t systemLanguageId) {
 
 void TForm1::SetProgressWindow(TForm3& window) {
     progress_ = &window;
+    window.SetMonitor(monitor_);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -180,6 +182,10 @@ void TForm1::SetEnabled(Window window, const std::string& control, bool enabled)
 
 void TForm1::SetVisible(Window window, const std::string& control, bool visible) {
     if (QWidget* widget = WidgetOf(window, control)) widget->setVisible(visible);
+}
+
+void TForm1::SetGaugeValue(Window window, const std::string& control, int value) {
+    if (auto* gauge = dynamic_cast<Gauge*>(WidgetOf(window, control))) gauge->SetProgress(value);
 }
 
 int TForm1::Width(Window window, const std::string& control) const {

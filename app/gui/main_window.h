@@ -43,6 +43,7 @@ class TForm1 : public QMainWindow, public FeedMonitorView {
     void SetVisible(Window window, const std::string& control, bool visible) override;
     int Width(Window window, const std::string& control) const override;
     void SetLeft(Window window, const std::string& control, int left) override;
+    void SetGaugeValue(Window window, const std::string& control, int value) override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/feed_monitor.h"
 #include "app/gui/controls.h"
 #include "app/gui/gauge.h"
 
@@ -35,6 +36,8 @@ TForm3::TForm3(std::uint8_t language)
     for (QWidget* control : panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (!dynamic_cast<Gauge*>(control)) control->setFont(SansSerifFont(kControlPixelSize));
     setTabOrder(button1, button2);
+    connect(button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(button2, &QPushButton::clicked, this, [this] { Button2Click(); });
 
     // The texts come last: labels take the width of their text in their font.
     SetCaption(*FindControl(*this, "Label1"), "1 / 1");
@@ -47,6 +50,14 @@ void TForm3::FormCreate() {
     CentreOnScreen(*this);
     CentreHorizontally(*this, "Label2");
     CentreHorizontally(*this, "Label3");
+}
+
+void TForm3::Button1Click() {
+    if (monitor_) monitor_->CancelCurrentDownload();
+}
+
+void TForm3::Button2Click() {
+    if (monitor_) monitor_->CancelAllDownloads();
 }
 
 }  // namespace app

@@ -28,6 +28,7 @@ class RecordingView : public FeedMonitorView {
     std::map<Key, bool> visible;
     std::map<Key, int> widths;
     std::map<Key, int> lefts;
+    std::map<Key, std::vector<int>> gaugeValues;  // every value set, in order
 
     void AppendFeedRow(const std::string& url) override { rows.push_back(url); }
     void DeleteFeedRow(int index) override {
@@ -59,6 +60,10 @@ class RecordingView : public FeedMonitorView {
     }
     void SetLeft(Window window, const std::string& control, int left) override {
         lefts[{window, control}] = left;
+    }
+
+    void SetGaugeValue(Window window, const std::string& control, int value) override {
+        gaugeValues[{window, control}].push_back(value);
     }
 
     std::string Caption(Window window, const std::string& control) const {

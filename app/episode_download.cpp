@@ -1,0 +1,146 @@
+// The download half of the scan: one missing episode into the download folder, shown in the
+// progress window, cancellable from its buttons.
+#include "app/episode_download.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/feed_monitor.h"
+#include "http/http_cli.h"
+#include "platform/streams.h"
+
+namespace app {
+namespace {
+
+// A file being received under a temporary name: removed unless it was completed, so a failed,
+// cancelled or interrupted download never leaves anything that a later run takes as downloaded.
+class PartialFile {
+  public:
+    explicit PartialFile(const std::string& path)
+        : path_(path + ".part"), stream_(path_, platform::FileMode::Create) {}
+    ~PartialFile() {
+        if (completed_) return;
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+
+    platform::FileStream& Stream() { return stream_; }
+
+    // Writes out what is gathered and gives the file its final name; raises when either fails.
+    void Complete(const std::string& finalPath) {
+        stream_.Flush();
+        std::filesystem::rename(path_, finalPath);
+        completed_ = true;
+    }
+
+  private:
+    std::string path_;
+    platform::FileStream stream_;
+    bool completed_ = false;
+};
+
+// Hands the stream to the client for one request and takes it back however the request ends,
+// so the client never keeps a pointer to a released stream.
+class LentStream {
+  public:
+    LentStream(THttpCli& client, platform::Stream& stream) : client_(client) {
+        client_.BodyStream = &stream;
+    }
+    ~LentStream() { client_.BodyStream = nullptr; }
+    LentStream(const LentStream&) = delete;
+    LentStream& operator=(const LentStream&) = delete;
+
+  private:
+    THttpCli& client_;
+};
+
+// Runs Get; true only for a request that ended normally with a final status from 200 to 299.
+// The client's own failures (an error status, an abort, a body cut short) are false, silently.
+bool GetSucceeded(THttpCli& client) {
+    try {
+        client.Get();
+    } catch (const EHttpException&) {
+        return false;
+    }
+    return client.StatusCode() >= 200 && client.StatusCode() <= 299;
+}
+
+std::string FileNameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+}  // namespace
+
+int ProgressGaugeValue(std::int64_t received, std::int64_t length) {
+    if (length <= 0 || received <= 0) return 0;
+    std::int64_t hundredth = length / 100;
+    double value = hundredth > 0
+                       ? static_cast<double>(received) / static_cast<double>(hundredth)
+                       : static_cast<double>(received) * 100 / static_cast<double>(length);
+    return static_cast<int>(std::min(value, 100.0));
+}
+
+std::unique_ptr<THttpCli> CreateDownloadClient() {
+    auto client = std::make_unique<THttpCli>();
+    client->LocalAddr = "0.0.0.0";
+    client->ProxyPort = "80";
+    client->Agent = "Mozilla/4.0 (compatible; QTX)";
+    client->Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+    client->NoCache = false;
+    client->ContentTypePost = "application/x-www-form-urlencoded";
+    client->SetMultiThreaded(false);
+    client->SetRequestVer("1.0");
+    client->FollowRelocation = true;
+    client->LocationChangeMaxCount = 5;
+    client->BandwidthLimit = 10000;
+    client->BandwidthSampling = 1000;
+    client->SetOptions({});
+    client->SocksAuthentication = socksNoAuthentication;
+    return client;
+}
+
+void FeedMonitor::DownloadFile(const std::string& url, const std::string& path) {
+    view_.SetCaption(Window::Progress, "Label1", "1 / 1");
+    CentreHorizontally(Window::Progress, "Label1");
+    view_.SetCaption(Window::Progress, "Label4", FileNameOf(path));
+    CentreHorizontally(Window::Progress, "Label4");
+    view_.SetVisible(Window::Progress, "", true);
+    try {
+        THttpCli& client = *httpCli1_;
+        client.URL = url;
+        PartialFile target(path);
+        client.Proxy = view_.ProxyText();
+        bool succeeded;
+        {
+            LentStream lent(client, target.Stream());
+            succeeded = GetSucceeded(client);
+        }
+        if (succeeded) target.Complete(path);
+    } catch (...) {
+        // Anything but the client's failure ends the run; the window must not stay up.
+        view_.SetVisible(Window::Progress, "", false);
+        throw;
+    }
+    view_.SetGaugeValue(Window::Progress, "Gauge1", 0);
+    view_.SetVisible(Window::Progress, "", false);
+}
+
+void FeedMonitor::HttpCli1DocData() {
+    view_.SetGaugeValue(
+        Window::Progress, "Gauge2",
+        ProgressGaugeValue(httpCli1_->BodyReceivedCount(), httpCli1_->DocumentLength()));
+}
+
+void FeedMonitor::CancelCurrentDownload() {
+    httpCli1_->Abort();
+    --NewFileCount;
+}
+
+void FeedMonitor::CancelAllDownloads() {
+    CancelAll = true;
+    httpCli1_->Abort();
+}
+
+}  // namespace app
