@@ -39,7 +39,9 @@ void THttpCli::WaitUntilReady() {
         app.WaitForInput(1000);
         app.ProcessMessages();
         if (app.Terminated()) {
-            Abort();
+            // A request that ended while the messages were processed is not aborted again: an
+            // abort in the ready state would turn its failure into "200 OK".
+            if (state_ != httpReady) Abort();
             break;
         }
     }

@@ -1,6 +1,7 @@
 // A main window without a toolkit for the feed monitor's tests: it keeps what the logic shows.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -29,6 +30,8 @@ class RecordingView : public FeedMonitorView {
     std::map<Key, int> widths;
     std::map<Key, int> lefts;
     std::map<Key, std::vector<int>> gaugeValues;  // every value set, in order
+    // Runs after each gauge value, from inside the download that set it.
+    std::function<void(const std::string& gauge, int value)> onGaugeValue;
 
     void AppendFeedRow(const std::string& url) override { rows.push_back(url); }
     void DeleteFeedRow(int index) override {
@@ -64,6 +67,7 @@ class RecordingView : public FeedMonitorView {
 
     void SetGaugeValue(Window window, const std::string& control, int value) override {
         gaugeValues[{window, control}].push_back(value);
+        if (onGaugeValue) onGaugeValue(control, value);
     }
 
     std::string Caption(Window window, const std::string& control) const {

@@ -132,6 +132,26 @@ TEST(HttpLifecycleTest, TerminatingTheApplicationEndsTheWait) {
     EXPECT_EQ(h.cli.State(), httpReady);
 }
 
+TEST(HttpLifecycleTest, AnAbortAndTheTerminateFlagTogetherStillFail) {
+    // Closing the program aborts the download and sets the terminate flag in one handler; the
+    // wait must not abort the ended request a second time, which would report "200 OK".
+    platform::HeadlessApplication app;
+    platform::Application* previous = platform::SetApplication(&app);
+    ScriptedHttpServer server;
+    server.AddConnection(
+        {{{"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\nfirst", 0ms}}, AfterResponse::Stall});
+    ClientHarness h;
+    h.cli.OnDocData = [&app](THttpCli* sender, const char*, int) {
+        app.Terminate();
+        sender->Abort();
+    };
+    GetOutcome outcome = h.Get(server.Url("/"));
+    platform::SetApplication(previous);
+    EXPECT_TRUE(outcome.raised);
+    EXPECT_EQ(outcome.errorNumber, 404);
+    EXPECT_EQ(h.cli.StatusReason(), "Connection aborted on request");
+}
+
 TEST(HttpLifecycleTest, DocumentCutShortIsAFailure) {
     ScriptedHttpServer server;
     server.AddConnection(Raw("HTTP/1.0 200 OK\r\nContent-Length: 3000000000\r\n\r\npartial"));

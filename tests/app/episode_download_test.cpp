@@ -1,0 +1,273 @@
+// Whole runs of the scan button against feeds and episodes served on 127.0.0.1: the real feed
+// fetch, the real HTTP client and real files in a temporary download folder.
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/episode_download.h"
+#include "tests/app/feed_monitor_fixture.h"
+#include "tests/support/scripted_http_server.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test_support::InPieces;
+using test_support::NormalResponse;
+using test_support::ScriptedResponse;
+
+std::string Episode(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(i * 7 + i / 251);
+    return bytes;
+}
+
+class EpisodeDownloadTest : public testing::FeedMonitorTest {
+  protected:
+    EpisodeDownloadTest() : folder_(programDir_ + "downloads/") { view_.folderText = folder_; }
+
+    std::string EpisodeUrl(const std::string& name) const { return episodes_.Url("/" + name); }
+
+    // A feed announcing the named episode, fetched through the next scripted feed connection.
+    void AddFeedOf(const std::vector<std::string>& names) {
+        std::string document = "<rss><channel>";
+        for (const auto& name : names)
+            document +=
+                "<item><enclosure url=\"" + EpisodeUrl(name) + "\" type=\"audio/mpeg\"/></item>";
+        feeds_.AddConnection(NormalResponse(200, document + "</channel></rss>"));
+        monitor_->AddEntry(feeds_.Url("/feed" + std::to_string(monitor_->FeedCount())));
+    }
+
+    std::string FileContents(const std::string& name) const {
+        std::ifstream file(folder_ + name, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << file.rdbuf();
+        return bytes.str();
+    }
+    bool Exists(const std::string& name) const { return fs::exists(folder_ + name); }
+
+    // Only the summary was shown, with text k.
+    void ExpectOnlySummary(int k) {
+        ASSERT_EQ(app_.ShownBoxes().size(), 1u);
+        EXPECT_EQ(app_.ShownBoxes()[0].text, monitor_->MessageText(k));
+        EXPECT_EQ(app_.ShownBoxes()[0].caption, monitor_->MessageText(k + 1));
+    }
+
+    const std::vector<int>& Gauge(const std::string& name) {
+        return view_.gaugeValues[{Window::Progress, name}];
+    }
+    bool ProgressShown() { return view_.visible[{Window::Progress, ""}]; }
+
+    std::string folder_;
+    test_support::ScriptedHttpServer feeds_;
+    test_support::ScriptedHttpServer episodes_;
+};
+
+TEST_F(EpisodeDownloadTest, ANewEpisodeLandsWithTheServersBytesAndTheNextRunFindsNothingNew) {
+    const std::string bytes = Episode(100'000);
+    AddFeedOf({"show-1.mp3"});
+    episodes_.AddConnection(NormalResponse(200, bytes));
+    bool shownDuringDownload = false;
+    view_.onGaugeValue = [&](const std::string&, int) { shownDuringDownload = ProgressShown(); };
+
+    monitor_->Button3Click();
+
+    EXPECT_EQ(FileContents("show-1.mp3"), bytes);
+    EXPECT_FALSE(Exists("show-1.mp3.part"));
+    ExpectOnlySummary(3);
+    EXPECT_TRUE(shownDuringDownload);
+    EXPECT_FALSE(ProgressShown());
+    EXPECT_EQ(view_.Caption(Window::Progress, "Label1"), "1 / 1");
+    EXPECT_EQ(view_.Caption(Window::Progress, "Label4"), "show-1.mp3");
+    // Labels are centred on their own widths: (432 div 2) - (width div 2).
+    EXPECT_EQ((view_.lefts[{Window::Progress, "Label4"}]), 216 - 7 * 10 / 2);
+    EXPECT_EQ(Gauge("Gauge2").back(), 100);
+    EXPECT_EQ(Gauge("Gauge1"), std::vector<int>{0});
+    ASSERT_EQ(episodes_.Requests().size(), 1u);
+    EXPECT_TRUE(episodes_.Requests()[0].raw.starts_with("GET /show-1.mp3 HTTP/1.0\r\n"));
+
+    app_.ClearRecord();
+    AddFeedOf({"show-1.mp3"});
+    monitor_->DelEintrag(0);
+    monitor_->Button3Click();
+    ExpectOnlySummary(5);
+    EXPECT_EQ(episodes_.Requests().size(), 1u);
+}
+
+TEST_F(EpisodeDownloadTest, OnlyTheLastEnclosureOfAFeedIsFetched) {
+    AddFeedOf({"a.mp3", "b.mp3", "c.mp3"});
+    episodes_.AddConnection(NormalResponse(200, "third"));
+    monitor_->Button3Click();
+    ASSERT_EQ(episodes_.Requests().size(), 1u);
+    EXPECT_TRUE(episodes_.Requests()[0].raw.starts_with("GET /c.mp3 "));
+    EXPECT_EQ(FileContents("c.mp3"), "third");
+    EXPECT_FALSE(Exists("a.mp3") || Exists("b.mp3"));
+}
+
+TEST_F(EpisodeDownloadTest, FailedDownloadsLeaveNoFileAndNoMessage) {
+    AddFeedOf({"missing.mp3"});
+    episodes_.AddConnection(NormalResponse(404, "<html>not here</html>"));
+    AddFeedOf({"refused.mp3"});
+    episodes_.AddConnection(NormalResponse(401, "<html>who are you</html>"));
+    AddFeedOf({"cut.mp3"});
+    ScriptedResponse cut = NormalResponse(200, "only half", {{"Content-Length", "1000"}});
+    episodes_.AddConnection(cut);
+    AddFeedOf({"moved.mp3"});
+    episodes_.AddConnection(NormalResponse(302, "<html>moved, but not saying where</html>"));
+    AddFeedOf({"reset.mp3"});
+    ScriptedResponse reset = InPieces(NormalResponse(200, Episode(5000)), 1000, 5ms);
+    reset.pieces.resize(2);
+    reset.after = test_support::AfterResponse::Reset;
+    episodes_.AddConnection(reset);
+
+    monitor_->Button3Click();
+
+    EXPECT_EQ(episodes_.Requests().size(), 5u);
+    for (const char* name : {"missing.mp3", "refused.mp3", "cut.mp3", "moved.mp3", "reset.mp3"}) {
+        EXPECT_FALSE(Exists(name)) << name;
+        EXPECT_FALSE(Exists(std::string(name) + ".part")) << name;
+    }
+    // The failed feeds stay counted as new.
+    EXPECT_EQ(monitor_->NewFileCount, 5);
+    ExpectOnlySummary(3);
+    EXPECT_FALSE(monitor_->ScanBusy);
+}
+
+TEST_F(EpisodeDownloadTest, CancellingTheOnlyDownloadEndsWithNoNewFiles) {
+    AddFeedOf({"long.mp3"});
+    episodes_.AddConnection(InPieces(NormalResponse(200, Episode(2000)), 100, 20ms));
+    view_.onGaugeValue = [&](const std::string& gauge, int) {
+        if (gauge == "Gauge2") monitor_->CancelCurrentDownload();
+    };
+    monitor_->Button3Click();
+    EXPECT_FALSE(Exists("long.mp3"));
+    EXPECT_FALSE(Exists("long.mp3.part"));
+    EXPECT_EQ(monitor_->NewFileCount, 0);
+    ExpectOnlySummary(5);
+    EXPECT_FALSE(ProgressShown());
+}
+
+TEST_F(EpisodeDownloadTest, CancellingAllDuringTheSecondOfThreeKeepsTheFirstAndStops) {
+    AddFeedOf({"one.mp3"});
+    episodes_.AddConnection(NormalResponse(200, "first"));
+    AddFeedOf({"two.mp3"});
+    episodes_.AddConnection(InPieces(NormalResponse(200, Episode(2000)), 100, 20ms));
+    AddFeedOf({"three.mp3"});
+    view_.onGaugeValue = [&](const std::string& gauge, int) {
+        if (gauge == "Gauge2" && view_.Caption(Window::Progress, "Label4") == "two.mp3")
+            monitor_->CancelAllDownloads();
+    };
+    monitor_->Button3Click();
+    EXPECT_EQ(FileContents("one.mp3"), "first");
+    EXPECT_FALSE(Exists("two.mp3") || Exists("two.mp3.part"));
+    EXPECT_EQ(feeds_.Requests().size(), 2u);  // the third feed is never fetched
+    ExpectOnlySummary(9);
+}
+
+TEST(ProgressGaugeValue, HundredthsOfTheAnnouncedLength) {
+    EXPECT_EQ(ProgressGaugeValue(100, 1000), 10);
+    EXPECT_EQ(ProgressGaugeValue(1000, 1000), 100);
+    EXPECT_EQ(ProgressGaugeValue(6000, 12345), 48);  // divisor 123
+    EXPECT_EQ(ProgressGaugeValue(100, 150), 100);    // divisor 1: clamped from 100 on
+    EXPECT_EQ(ProgressGaugeValue(149, 150), 100);
+    EXPECT_EQ(ProgressGaugeValue(99, 150), 99);
+    // Below 100 bytes there are no whole hundredths: the exact share instead of a division by 0.
+    EXPECT_EQ(ProgressGaugeValue(25, 50), 50);
+    EXPECT_EQ(ProgressGaugeValue(50, 50), 100);
+    // No announced length: the gauge stays at 0.
+    EXPECT_EQ(ProgressGaugeValue(5000, -1), 0);
+    EXPECT_EQ(ProgressGaugeValue(0, 0), 0);
+    // Files past 2 GiB.
+    EXPECT_EQ(ProgressGaugeValue(3'000'000'000, 6'000'000'000), 50);
+}
+
+TEST_F(EpisodeDownloadTest, TheGaugeFollowsTheBodyAndStaysAtZeroWithoutALength) {
+    AddFeedOf({"known.mp3"});
+    episodes_.AddConnection(InPieces(NormalResponse(200, Episode(1000)), 100, 10ms));
+    AddFeedOf({"unknown.mp3"});
+    ScriptedResponse unknown{{{"HTTP/1.0 200 OK\r\n\r\n" + Episode(3000)}}};
+    episodes_.AddConnection(InPieces(unknown, 500, 5ms));
+    std::vector<int> knownValues;
+    std::vector<int> unknownValues;
+    view_.onGaugeValue = [&](const std::string& gauge, int value) {
+        if (gauge != "Gauge2") return;
+        bool known = view_.Caption(Window::Progress, "Label4") == "known.mp3";
+        (known ? knownValues : unknownValues).push_back(value);
+    };
+    monitor_->Button3Click();
+    ASSERT_FALSE(knownValues.empty());
+    EXPECT_TRUE(std::is_sorted(knownValues.begin(), knownValues.end()));
+    EXPECT_EQ(knownValues.back(), 100);
+    EXPECT_EQ(unknownValues, std::vector<int>(unknownValues.size(), 0));
+    EXPECT_FALSE(unknownValues.empty());
+    EXPECT_EQ(FileContents("unknown.mp3"), Episode(3000));
+}
+
+TEST_F(EpisodeDownloadTest, TheProxyFieldSendsTheRequestToTheProxyEvenWhenHidden) {
+    test_support::ScriptedHttpServer proxy;
+    view_.proxyText = "127.0.0.1:" + std::to_string(proxy.Port());
+    view_.proxyChecked = false;
+    feeds_.AddConnection(NormalResponse(
+        200, "<rss><enclosure url=\"http://episodes.invalid:8080/via-proxy.mp3\"/></rss>"));
+    monitor_->AddEntry(feeds_.Url("/feed"));
+    proxy.AddConnection(NormalResponse(200, "proxied"));
+    monitor_->Button3Click();
+    ASSERT_EQ(proxy.Requests().size(), 1u);
+    const std::string request = proxy.Requests()[0].raw;
+    EXPECT_TRUE(request.starts_with("GET http://episodes.invalid:8080/via-proxy.mp3 HTTP/1.0\r\n"))
+        << request;
+    EXPECT_NE(request.find("\r\nHost: episodes.invalid:8080\r\n"), std::string::npos) << request;
+    EXPECT_EQ(FileContents("via-proxy.mp3"), "proxied");
+}
+
+TEST_F(EpisodeDownloadTest, ALeftoverPartialFileIsReplaced) {
+    fs::create_directories(folder_);
+    std::ofstream(folder_ + "again.mp3.part") << "fragment of a crashed run, longer than the file";
+    AddFeedOf({"again.mp3"});
+    episodes_.AddConnection(NormalResponse(200, "whole"));
+    monitor_->Button3Click();
+    EXPECT_EQ(FileContents("again.mp3"), "whole");
+    EXPECT_FALSE(Exists("again.mp3.part"));
+}
+
+TEST_F(EpisodeDownloadTest, AnUnwritableTargetEndsTheRunButLeavesTheProgramUsable) {
+    fs::create_directories(folder_ + "blocked.mp3.part");  // a directory where the file would go
+    AddFeedOf({"blocked.mp3"});
+    AddFeedOf({"never.mp3"});
+    EXPECT_THROW(monitor_->Button3Click(), std::exception);
+    EXPECT_FALSE(monitor_->ScanBusy);
+    EXPECT_FALSE(ProgressShown());
+    EXPECT_TRUE(app_.ShownBoxes().empty());  // no summary; the error goes to the error report
+    EXPECT_FALSE(Exists("blocked.mp3"));
+    EXPECT_EQ(episodes_.Requests().size(), 0u);
+    EXPECT_EQ(feeds_.Requests().size(), 1u);
+}
+
+TEST_F(EpisodeDownloadTest, ClosingTheWindowDuringADownloadCancelsAllThenSavesTheList) {
+    AddFeedOf({"closing.mp3"});
+    episodes_.AddConnection(InPieces(NormalResponse(200, Episode(2000)), 100, 20ms));
+    AddFeedOf({"after.mp3"});
+    bool refused = false;
+    view_.onGaugeValue = [&](const std::string& gauge, int) {
+        if (gauge == "Gauge2" && !refused) refused = !monitor_->RequestClose();
+    };
+    monitor_->Button3Click();
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(app_.Terminated());
+    EXPECT_FALSE(Exists("closing.mp3"));
+    EXPECT_FALSE(Exists("closing.mp3.part"));
+    EXPECT_TRUE(app_.ShownBoxes().empty());
+    EXPECT_EQ(feeds_.Requests().size(), 1u);
+    EXPECT_FALSE(monitor_->ScanBusy);
+
+    monitor_->FormClose();
+    EXPECT_EQ(monitor_->HttpCli1(), nullptr);
+    EXPECT_TRUE(ReadListFile().starts_with("2\r\n"));
+}
+
+}  // namespace
+}  // namespace app
