@@ -1,9 +1,11 @@
-// Draws the main window, with a few example feeds, and the about window offscreen into
-// main-window.png and about-window.png in the given directory (default: the current one).
+// Draws the main window, with a few example feeds, the about window and the progress window as
+// during a download offscreen into main-window.png, about-window.png and progress-window.png in the
+// given directory (default: the current one).
 #include <QDir>
 #include <QTemporaryDir>
 #include <fstream>
 
+#include "app/centring.h"
 #include "app/gui/about_window.h"
 #include "app/gui/main_window.h"
 #include "app/gui/progress_window.h"
@@ -20,6 +22,19 @@ void WriteExampleList(const QString& programDir) {
             "https://radio.example.com/late-night-talk/rss\r\n"
             "http://example.net/history-in-ten-minutes.rss\r\n"
             "/home/listener/Podcasts/";
+}
+
+// The progress window's texts as the download step sets them, centred by the same rule, and the
+// current file's gauge part way.
+void ShowDownloadUnderWay(app::TForm1& form1) {
+    constexpr auto kProgress = app::Window::Progress;
+    for (auto [control, text] : {std::pair{"Label1", "1 / 1"}, {"Label4", "episode-042.mp3"}}) {
+        form1.SetCaption(kProgress, control, text);
+        form1.SetLeft(
+            kProgress, control,
+            app::CentredPosition(form1.Width(kProgress, ""), form1.Width(kProgress, control)));
+    }
+    form1.SetGaugeValue(kProgress, "Gauge2", 37);
 }
 
 bool Save(QWidget& window, const QString& path) {
@@ -44,7 +59,10 @@ int main(int argc, char** argv) {
     form1.SetAboutWindow(form2);
     form1.SetProgressWindow(form3);
 
+    ShowDownloadUnderWay(form1);
+
     bool saved = Save(form1, target.filePath("main-window.png")) &&
-                 Save(form2, target.filePath("about-window.png"));
+                 Save(form2, target.filePath("about-window.png")) &&
+                 Save(form3, target.filePath("progress-window.png"));
     return saved ? 0 : 1;
 }

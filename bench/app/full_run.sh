@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# A full scan run of the real program, offscreen, over 100 local feeds that each announce one new
+# 1 MiB episode, served by nginx on 127.0.0.1; then the same run again with nothing new. Prints the
+# wall time, the CPU time and the peak memory of each run.
+#
+#     bench/app/full_run.sh [BUILD-DIR]     (default: build; full_run_bench is built there)
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+build_dir=$(realpath -m "${1:-$repo/build}")
+feeds=100
+episode_bytes=$((1024 * 1024))
+
+missing=()
+for package in nginx-light curl time python3; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi
+
+"$repo/scripts/setup.sh"
+if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+  cmake -S "$repo" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build_dir" --target full_run_bench >/dev/null
+bench="$build_dir/bench/app/full_run_bench"
+
+work=$(mktemp -d)
+chmod 755 "$work"  # nginx's worker may run as another user
+nginx_pid=""
+cleanup() {
+  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A free port on 127.0.0.1: bind to port 0 and take what the system gives.
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+base="http://127.0.0.1:$port"
+
+mkdir -p "$work/www/feeds" "$work/www/episodes" "$work/tmp" "$work/program"
+for i in $(seq -f "%03g" "$feeds"); do
+  head -c "$episode_bytes" /dev/urandom >"$work/www/episodes/episode-$i.mp3"
+  cat >"$work/www/feeds/show-$i.xml" <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<rss version="2.0"><channel><title>Show $i</title>
+<item><title>Episode $i</title>
+<enclosure url="$base/episodes/episode-$i.mp3" length="$episode_bytes" type="audio/mpeg"/>
+</item></channel></rss>
+EOF
+done
+
+cat >"$work/nginx.conf" <<EOF
+daemon off;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/error.log;
+events {}
+http {
+  access_log off;
+  sendfile on;
+  client_body_temp_path $work/tmp/body;
+  proxy_temp_path $work/tmp/proxy;
+  fastcgi_temp_path $work/tmp/fastcgi;
+  uwsgi_temp_path $work/tmp/uwsgi;
+  scgi_temp_path $work/tmp/scgi;
+  server {
+    listen 127.0.0.1:$port;
+    root $work/www;
+  }
+}
+EOF
+nginx -e "$work/error.log" -c "$work/nginx.conf" -p "$work" &
+nginx_pid=$!
+for _ in $(seq 50); do
+  curl -s -o /dev/null --max-time 1 "$base/feeds/show-001.xml" && break
+  sleep 0.1
+done
+
+# The list file: the count, one feed per line, then the download folder without a line end.
+downloads="$work/downloads"
+{
+  printf '%d\r\n' "$feeds"
+  for i in $(seq -f "%03g" "$feeds"); do printf '%s\r\n' "$base/feeds/show-$i.xml"; done
+  printf '%s' "$downloads/"
+} >"$work/program/liste.pdl"
+
+# The feed fetch honours the proxy variables; the local server is reached directly.
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
+
+# Runs the program once under GNU time and prints one line of figures.
+measure() {
+  local name=$1
+  /usr/bin/time -v -o "$work/time.txt" "$bench" "$work/program" | sed 's/^/  /'
+  awk -v name="$name" -F': ' '
+    /Elapsed \(wall clock\) time/ {
+      n = split($2, part, ":"); wall = 0
+      for (i = 1; i <= n; ++i) wall = wall * 60 + part[i]
+    }
+    /User time \(seconds\)/ { user = $2 }
+    /System time \(seconds\)/ { sys = $2 }
+    /Maximum resident set size/ { rss = $2 }
+    END {
+      printf "%s: wall %.2f s, CPU %.2f s (user %.2f, system %.2f), peak RSS %.1f MiB\n",
+             name, wall, user + sys, user, sys, rss / 1024
+    }' "$work/time.txt"
+}
+
+# Every episode is in the download folder with the server's bytes, and nothing else is.
+check_downloads() {
+  local count
+  count=$(find "$downloads" -type f | wc -l)
+  if [ "$count" -ne "$feeds" ]; then
+    echo "FAILED: $count files in the download folder, expected $feeds" >&2
+    exit 1
+  fi
+  for i in $(seq -f "%03g" "$feeds"); do
+    local file="$downloads/episode-$i.mp3"
+    if [ "$(stat -c %s "$file" 2>/dev/null)" != "$episode_bytes" ] ||
+      ! cmp -s "$file" "$work/www/episodes/episode-$i.mp3"; then
+      echo "FAILED: $file is missing or differs from the server's" >&2
+      exit 1
+    fi
+  done
+  echo "  all $feeds episodes present, $episode_bytes bytes each, equal to the server's"
+}
+
+echo "$feeds feeds with one new $((episode_bytes / 1024)) KiB episode each, nginx on $base"
+cat "$work/www/episodes"/* >/dev/null  # warm-up: the episodes are in the page cache
+measure "run 1, $feeds new episodes"
+check_downloads
+measure "run 2, nothing new       "
+check_downloads

@@ -1,0 +1,67 @@
+// One full scan run of the real program, offscreen: the windows are built as the program builds
+// them over the liste.pdl in the given program directory, the scan button is pressed, and every
+// message box the run raises is printed and closed. The run ends the program, which saves the list
+// as on closing, so the same directory serves a second run.
+//
+//     full_run_bench PROGRAM-DIR
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <string>
+
+#include "app/documentation_page.h"
+#include "app/gui/about_window.h"
+#include "app/gui/main_window.h"
+#include "app/gui/progress_window.h"
+#include "platform/qt/qt_application.h"
+#include "platform/system.h"
+
+namespace {
+
+constexpr int kBoxPollMs = 50;
+
+// Boxes are modal and run their own loop inside the run, so they are looked for from a timer.
+void CloseModalBoxes() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    std::printf("message box \"%s\": %s\n", box->windowTitle().toUtf8().constData(),
+                box->text().toUtf8().constData());
+    std::fflush(stdout);
+    box->accept();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s PROGRAM-DIR\n", argv[0]);
+        return 2;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    platform::QtApplication application(argc, argv);
+    application.SetTitle("TOVEKA Vozuvor Ezirezodoz");
+
+    std::string programDir = argv[1];
+    app::TForm1 Form1(programDir, platform::GetSystemDefaultLangID());
+    app::TForm2 Form2(app::DocumentationPageUrl(programDir));
+    app::TForm3 Form3(Form1.Monitor().UiLanguage);
+    Form1.SetAboutWindow(Form2);
+    Form1.SetProgressWindow(Form3);
+    Form1.show();
+    std::printf("feeds in the list: %u\n", static_cast<unsigned>(Form1.Monitor().FeedCount()));
+
+    QTimer boxWatch;
+    QObject::connect(&boxWatch, &QTimer::timeout, &CloseModalBoxes);
+    boxWatch.start(kBoxPollMs);
+    // The click returns once the run has ended with its summary.
+    QTimer::singleShot(0, &Form1, [&] {
+        Form1.findChild<QPushButton*>("Button3")->click();
+        application.quit();
+    });
+
+    int exitCode = application.exec();
+    Form1.Monitor().FormClose();
+    return exitCode;
+}
