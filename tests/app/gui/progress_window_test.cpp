@@ -4,6 +4,7 @@
 
 #include "app/centring.h"
 #include "app/gui/gauge.h"
+#include "app/gui/main_window.h"
 #include "window_testing.h"
 
 namespace app::testing {
@@ -42,6 +43,29 @@ TEST(ProgressWindow, IsAFramelessWindowOnTopWithItsControlsAndCentredHeadings) {
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     EXPECT_EQ(Find(form, "Panel1").size(), QSize(432, 302));
+}
+
+TEST(ProgressWindow, ItsButtonsCancelAndTheDownloadStepDrivesItsControls) {
+    ProgramDirectory dir;
+    TForm1 main(dir.Path(), 0x0407);
+    TForm3 form(0);
+    main.SetProgressWindow(form);
+    FeedMonitor& monitor = main.Monitor();
+
+    // Cancel current takes the file back from the count, wrapping at 16 bits.
+    QTest::mouseClick(&Find(form, "Button1"), Qt::LeftButton);
+    EXPECT_EQ(monitor.NewFileCount, 65535);
+    EXPECT_FALSE(monitor.CancelAll);
+    QTest::mouseClick(&Find(form, "Button2"), Qt::LeftButton);
+    EXPECT_TRUE(monitor.CancelAll);
+    EXPECT_EQ(monitor.NewFileCount, 65535);
+
+    main.SetGaugeValue(Window::Progress, "Gauge2", 48);
+    EXPECT_EQ(Find<Gauge>(form, "Gauge2").Progress(), 48);
+    main.SetVisible(Window::Progress, "", true);
+    EXPECT_TRUE(form.isVisible());
+    main.SetVisible(Window::Progress, "", false);
+    EXPECT_TRUE(form.isHidden());
 }
 
 }  // namespace
