@@ -101,12 +101,16 @@ std::unique_ptr<THttpCli> CreateDownloadClient() {
     return client;
 }
 
-void FeedMonitor::DownloadFile(const std::string& url, const std::string& path) {
+void FeedMonitor::ShowDownloadOf(const std::string& fileName) {
     view_.SetCaption(Window::Progress, "Label1", "1 / 1");
     CentreHorizontally(Window::Progress, "Label1");
-    view_.SetCaption(Window::Progress, "Label4", FileNameOf(path));
+    view_.SetCaption(Window::Progress, "Label4", fileName);
     CentreHorizontally(Window::Progress, "Label4");
     view_.SetVisible(Window::Progress, "", true);
+}
+
+void FeedMonitor::DownloadFile(const std::string& url, const std::string& path) {
+    ShowDownloadOf(FileNameOf(path));
     try {
         THttpCli& client = *httpCli1_;
         client.URL = url;

@@ -117,6 +117,8 @@ class FeedMonitor {
     // The episode download: the file at url into path, shown in the progress window. Only a
     // complete success leaves a file at path; a failure of the request is silent.
     void DownloadFile(const std::string& url, const std::string& path);
+    // The progress window, shown for the download of fileName (the counter reads "1 / 1").
+    void ShowDownloadOf(const std::string& fileName);
     // The progress window's buttons.
     void CancelCurrentDownload();
     void CancelAllDownloads();

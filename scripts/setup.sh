@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build needs, when any is missing.
+# Installs the Debian 12 packages the build needs, and any named as arguments, when missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
-          libcurl4-openssl-dev)
+          libcurl4-openssl-dev "$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

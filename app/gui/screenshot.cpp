@@ -5,10 +5,7 @@
 #include <QTemporaryDir>
 #include <fstream>
 
-#include "app/centring.h"
-#include "app/gui/about_window.h"
-#include "app/gui/main_window.h"
-#include "app/gui/progress_window.h"
+#include "app/gui/program_windows.h"
 #include "platform/qt/qt_application.h"
 
 namespace {
@@ -22,19 +19,6 @@ void WriteExampleList(const QString& programDir) {
             "https://radio.example.com/late-night-talk/rss\r\n"
             "http://example.net/history-in-ten-minutes.rss\r\n"
             "/home/listener/Podcasts/";
-}
-
-// The progress window's texts as the download step sets them, centred by the same rule, and the
-// current file's gauge part way.
-void ShowDownloadUnderWay(app::TForm1& form1) {
-    constexpr auto kProgress = app::Window::Progress;
-    for (auto [control, text] : {std::pair{"Label1", "1 / 1"}, {"Label4", "episode-042.mp3"}}) {
-        form1.SetCaption(kProgress, control, text);
-        form1.SetLeft(
-            kProgress, control,
-            app::CentredPosition(form1.Width(kProgress, ""), form1.Width(kProgress, control)));
-    }
-    form1.SetGaugeValue(kProgress, "Gauge2", 37);
 }
 
 bool Save(QWidget& window, const QString& path) {
@@ -53,16 +37,13 @@ int main(int argc, char** argv) {
 
     QTemporaryDir programDir;
     WriteExampleList(programDir.path());
-    app::TForm1 form1(programDir.path().toStdString(), kEnglish);
-    app::TForm2 form2("file:///");
-    app::TForm3 form3(form1.Monitor().UiLanguage);
-    form1.SetAboutWindow(form2);
-    form1.SetProgressWindow(form3);
+    app::ProgramWindows windows(programDir.path().toStdString(), kEnglish);
+    // The progress window as during a download, the current file part way.
+    windows.Form1.Monitor().ShowDownloadOf("episode-042.mp3");
+    windows.Form1.SetGaugeValue(app::Window::Progress, "Gauge2", 37);
 
-    ShowDownloadUnderWay(form1);
-
-    bool saved = Save(form1, target.filePath("main-window.png")) &&
-                 Save(form2, target.filePath("about-window.png")) &&
-                 Save(form3, target.filePath("progress-window.png"));
+    bool saved = Save(windows.Form1, target.filePath("main-window.png")) &&
+                 Save(windows.Form2, target.filePath("about-window.png")) &&
+                 Save(windows.Form3, target.filePath("progress-window.png"));
     return saved ? 0 : 1;
 }

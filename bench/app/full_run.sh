@@ -10,39 +10,19 @@ build_dir=$(realpath -m "${1:-$repo/build}")
 feeds=100
 episode_bytes=$((1024 * 1024))
 
-missing=()
-for package in nginx-light curl time python3; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
-done
-if ((${#missing[@]})); then
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
-fi
-
-"$repo/scripts/setup.sh"
+"$repo/scripts/setup.sh" nginx-light curl time python3
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
   cmake -S "$repo" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build "$build_dir" --target full_run_bench >/dev/null
 bench="$build_dir/bench/app/full_run_bench"
 
-work=$(mktemp -d)
-chmod 755 "$work"  # nginx's worker may run as another user
-nginx_pid=""
-cleanup() {
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A free port on 127.0.0.1: bind to port 0 and take what the system gives.
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# shellcheck source=bench/local_nginx.sh
+source "$repo/bench/local_nginx.sh"
+start_local_nginx
 base="http://127.0.0.1:$port"
 
-mkdir -p "$work/www/feeds" "$work/www/episodes" "$work/tmp" "$work/program"
+mkdir -p "$work/www/feeds" "$work/www/episodes" "$work/program"
 for i in $(seq -f "%03g" "$feeds"); do
   head -c "$episode_bytes" /dev/urandom >"$work/www/episodes/episode-$i.mp3"
   cat >"$work/www/feeds/show-$i.xml" <<EOF
@@ -54,32 +34,7 @@ for i in $(seq -f "%03g" "$feeds"); do
 EOF
 done
 
-cat >"$work/nginx.conf" <<EOF
-daemon off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events {}
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/tmp/body;
-  proxy_temp_path $work/tmp/proxy;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-  }
-}
-EOF
-nginx -e "$work/error.log" -c "$work/nginx.conf" -p "$work" &
-nginx_pid=$!
-for _ in $(seq 50); do
-  curl -s -o /dev/null --max-time 1 "$base/feeds/show-001.xml" && break
-  sleep 0.1
-done
+wait_for_nginx "$base/feeds/show-001.xml"
 
 # The list file: the count, one feed per line, then the download folder without a line end.
 downloads="$work/downloads"

@@ -11,10 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/documentation_page.h"
-#include "app/gui/about_window.h"
-#include "app/gui/main_window.h"
-#include "app/gui/progress_window.h"
+#include "app/gui/program_windows.h"
 #include "platform/qt/qt_application.h"
 #include "platform/system.h"
 
@@ -43,25 +40,21 @@ int main(int argc, char** argv) {
     platform::QtApplication application(argc, argv);
     application.SetTitle("TOVEKA Vozuvor Ezirezodoz");
 
-    std::string programDir = argv[1];
-    app::TForm1 Form1(programDir, platform::GetSystemDefaultLangID());
-    app::TForm2 Form2(app::DocumentationPageUrl(programDir));
-    app::TForm3 Form3(Form1.Monitor().UiLanguage);
-    Form1.SetAboutWindow(Form2);
-    Form1.SetProgressWindow(Form3);
-    Form1.show();
-    std::printf("feeds in the list: %u\n", static_cast<unsigned>(Form1.Monitor().FeedCount()));
+    app::ProgramWindows windows(argv[1], platform::GetSystemDefaultLangID());
+    app::TForm1& form1 = windows.Form1;
+    form1.show();
+    std::printf("feeds in the list: %u\n", static_cast<unsigned>(form1.Monitor().FeedCount()));
 
     QTimer boxWatch;
     QObject::connect(&boxWatch, &QTimer::timeout, &CloseModalBoxes);
     boxWatch.start(kBoxPollMs);
     // The click returns once the run has ended with its summary.
-    QTimer::singleShot(0, &Form1, [&] {
-        Form1.findChild<QPushButton*>("Button3")->click();
+    QTimer::singleShot(0, &form1, [&] {
+        form1.findChild<QPushButton*>("Button3")->click();
         application.quit();
     });
 
     int exitCode = application.exec();
-    Form1.Monitor().FormClose();
+    form1.Monitor().FormClose();
     return exitCode;
 }

@@ -11,18 +11,7 @@ build_dir=$(realpath -m "${1:-$repo/build}")
 size_mib=${BENCH_SIZE_MIB:-1024}
 runs=${BENCH_RUNS:-3}
 
-missing=()
-for package in nginx-light curl time; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
-done
-if ((${#missing[@]})); then
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
-fi
-
+"$repo/scripts/setup.sh" nginx-light curl time python3
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
   cmake -S "$repo" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPD_BUILD_GUI=OFF \
     >/dev/null
@@ -30,48 +19,14 @@ fi
 cmake --build "$build_dir" --target http_get_bench >/dev/null
 bench="$build_dir/bench/http/http_get_bench"
 
-work=$(mktemp -d)
-chmod 755 "$work"
-nginx_pid=""
-cleanup() {
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=bench/local_nginx.sh
+source "$repo/bench/local_nginx.sh"
+start_local_nginx
 
-# A free port on 127.0.0.1: bind to port 0 and take what the system gives.
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-
-mkdir -p "$work/www" "$work/tmp"
 truncate -s "${size_mib}M" "$work/www/big.bin"
 chmod 644 "$work/www/big.bin"
-cat >"$work/nginx.conf" <<EOF
-daemon off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events {}
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/tmp/body;
-  proxy_temp_path $work/tmp/proxy;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-  }
-}
-EOF
-nginx -c "$work/nginx.conf" -p "$work" &
-nginx_pid=$!
 url="http://127.0.0.1:$port/big.bin"
-for _ in $(seq 50); do
-  curl -s -o /dev/null "$url" --max-time 1 -r 0-0 && break
-  sleep 0.1
-done
+wait_for_nginx "$url"
 
 # One line per program: elapsed seconds, user and system CPU seconds, peak RSS in KiB.
 measure() {
