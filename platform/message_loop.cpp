@@ -241,7 +241,7 @@ class ThreadLoop {
 
     // The timerfd fires at the earliest due time of a timer that has no message waiting.
     void ArmTimer() {
-        itimerspec spec{};
+        itimerspec setting{};
         auto earliest = Clock::time_point::max();
         for (const auto& timer : timers_)
             if (!timer.pending) earliest = std::min(earliest, timer.due);
@@ -249,10 +249,10 @@ class ThreadLoop {
             auto delay =
                 std::max(earliest - Clock::now(), Clock::duration(std::chrono::microseconds(1)));
             auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(delay).count();
-            spec.it_value.tv_sec = ns / 1'000'000'000;
-            spec.it_value.tv_nsec = ns % 1'000'000'000;
+            setting.it_value.tv_sec = ns / 1'000'000'000;
+            setting.it_value.tv_nsec = ns % 1'000'000'000;
         }
-        timerfd_settime(timer_, 0, &spec, nullptr);
+        timerfd_settime(timer_, 0, &setting, nullptr);
     }
 
     std::vector<Timer>::iterator FindTimer(HWND window, std::uintptr_t id) {

@@ -78,9 +78,9 @@ void TCustomWSocket::InitDefaults() {
 namespace {
 
 // Stores a trimmed Addr, Port or Proto text: assigned when not empty, not resolved either way.
-void StoreSpec(const std::string& value, std::string& spec, bool& has, bool& ready) {
-    spec = TrimBlanks(value);
-    has = !spec.empty();
+void StoreSetting(const std::string& value, std::string& text, bool& has, bool& ready) {
+    text = TrimBlanks(value);
+    has = !text.empty();
     ready = false;
 }
 
@@ -89,19 +89,19 @@ void StoreSpec(const std::string& value, std::string& spec, bool& has, bool& rea
 void TCustomWSocket::SetAddr(const std::string& value) {
     if (value == FAddrSpec && FHasAddr) return;
     if (FState != wsClosed) return ReportError("Cannot change Addr if not closed");
-    StoreSpec(value, FAddrSpec, FHasAddr, FAddrReady);
+    StoreSetting(value, FAddrSpec, FHasAddr, FAddrReady);
 }
 
 void TCustomWSocket::SetPort(const std::string& value) {
     if (value == FPortSpec && FHasPort) return;
     if (FState != wsClosed) return ReportError("Cannot change Port if not closed");
-    StoreSpec(value, FPortSpec, FHasPort, FPortReady);
+    StoreSetting(value, FPortSpec, FHasPort, FPortReady);
 }
 
 void TCustomWSocket::SetProto(const std::string& value) {
     if (value == FProtoSpec && FHasProto) return;
     if (FState != wsClosed) return ReportError("Cannot change Proto if not closed");
-    StoreSpec(value, FProtoSpec, FHasProto, FProtoReady);
+    StoreSetting(value, FProtoSpec, FHasProto, FProtoReady);
 }
 
 void TCustomWSocket::SetLocalPort(const std::string& value) {

@@ -9,14 +9,11 @@
 
 using test_support::AfterResponse;
 using test_support::NormalResponse;
+using test_support::RawResponse;
 using test_support::ScriptedHttpServer;
 using test_support::ScriptedResponse;
 
 namespace {
-
-ScriptedResponse Raw(const std::string& bytes, AfterResponse after = AfterResponse::Close) {
-    return {{{bytes, 0ms}}, after};
-}
 
 TEST(HttpLifecycleTest, SecondRequestToTheSameServerReusesTheConnection) {
     ScriptedHttpServer server;
@@ -154,10 +151,11 @@ TEST(HttpLifecycleTest, AnAbortAndTheTerminateFlagTogetherStillFail) {
 
 TEST(HttpLifecycleTest, DocumentCutShortIsAFailure) {
     ScriptedHttpServer server;
-    server.AddConnection(Raw("HTTP/1.0 200 OK\r\nContent-Length: 3000000000\r\n\r\npartial"));
     server.AddConnection(
-        Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n"));
-    server.AddConnection(Raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n"));
+        RawResponse("HTTP/1.0 200 OK\r\nContent-Length: 3000000000\r\n\r\npartial"));
+    server.AddConnection(
+        RawResponse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n"));
+    server.AddConnection(RawResponse("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n"));
     ClientHarness h;
     for (int i = 0; i < 3; ++i) {
         GetOutcome outcome = h.Get(server.Url("/"));
@@ -177,11 +175,11 @@ TEST(HttpLifecycleTest, DocumentCutShortIsAFailure) {
 TEST(HttpLifecycleTest, UnreadableResponsesEndTheRequestCleanly) {
     ScriptedHttpServer server;
     server.AddConnection(
-        Raw("HTTP/1.1 2x0 OK\r\nContent-Length: 2\r\n\r\nok", AfterResponse::Stall));
+        RawResponse("HTTP/1.1 2x0 OK\r\nContent-Length: 2\r\n\r\nok", AfterResponse::Stall));
     server.AddConnection(
-        Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-            "10000000000000000\r\n",
-            AfterResponse::Stall));
+        RawResponse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                    "10000000000000000\r\n",
+                    AfterResponse::Stall));
     ClientHarness h;
     for (int i = 0; i < 2; ++i) {
         GetOutcome outcome = h.Get(server.Url("/"));
@@ -197,8 +195,9 @@ TEST(HttpLifecycleTest, UnreadableResponsesEndTheRequestCleanly) {
 TEST(HttpLifecycleTest, StrayBytesAfterADocumentAreDropped) {
     ScriptedHttpServer server;
     server.AddConnection(
-        {Raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloGARBAGE", AfterResponse::KeepOpen),
-         Raw("HTTP/1.1 204 No Content\r\n\r\nMORE", AfterResponse::KeepOpen),
+        {RawResponse("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloGARBAGE",
+                     AfterResponse::KeepOpen),
+         RawResponse("HTTP/1.1 204 No Content\r\n\r\nMORE", AfterResponse::KeepOpen),
          NormalResponse(200, "clean")});
     ClientHarness h;
     h.cli.SetRequestVer("1.1");

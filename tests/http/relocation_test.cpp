@@ -7,14 +7,11 @@
 
 using test_support::AfterResponse;
 using test_support::NormalResponse;
+using test_support::RawResponse;
 using test_support::ScriptedHttpServer;
 using test_support::ScriptedResponse;
 
 namespace {
-
-ScriptedResponse Raw(const std::string& bytes, AfterResponse after = AfterResponse::Close) {
-    return {{{bytes, 0ms}}, after};
-}
 
 std::string RequestLine(const test_support::RecordedRequest& request) {
     return request.raw.substr(0, request.raw.find("\r\n"));
@@ -22,7 +19,8 @@ std::string RequestLine(const test_support::RecordedRequest& request) {
 
 TEST(HttpRelocationTest, RelocationFromAClosingServerTakesANewConnection) {
     ScriptedHttpServer server;
-    server.AddConnection(Raw("HTTP/1.1 302 Found\r\nLocation: /new\r\nConnection: close\r\n\r\n"));
+    server.AddConnection(
+        RawResponse("HTTP/1.1 302 Found\r\nLocation: /new\r\nConnection: close\r\n\r\n"));
     server.AddConnection(NormalResponse(200, "moved here"));
     ClientHarness h;
     h.cli.SetRequestVer("1.1");
@@ -42,10 +40,11 @@ TEST(HttpRelocationTest, RelocationFromAClosingServerTakesANewConnection) {
 
 TEST(HttpRelocationTest, RelocationOnAKeptConnectionReusesIt) {
     ScriptedHttpServer server;
-    server.AddConnection({Raw("HTTP/1.1 302 Found\r\nLocation: next?a=1\r\nContent-Length: 0\r\n"
-                              "Connection: keep-alive\r\n\r\n",
-                              AfterResponse::KeepOpen),
-                          NormalResponse(200, "second")});
+    server.AddConnection(
+        {RawResponse("HTTP/1.1 302 Found\r\nLocation: next?a=1\r\nContent-Length: 0\r\n"
+                     "Connection: keep-alive\r\n\r\n",
+                     AfterResponse::KeepOpen),
+         NormalResponse(200, "second")});
     ClientHarness h;
     h.cli.SetRequestVer("1.1");
     EXPECT_FALSE(h.Get(server.Url("/dir/first")).raised);
@@ -63,7 +62,7 @@ TEST(HttpRelocationTest, BodyOfARelocatingResponseIsCutFromTheStream) {
     server.AddConnection(NormalResponse(200, "kept"));
     server.AddConnection(test_support::RedirectResponse(302, "/b"));
     server.AddConnection(
-        Raw("HTTP/1.0 200 OK\r\nContent-Length: 9\r\nLocation: /real\r\n\r\nnot this!"));
+        RawResponse("HTTP/1.0 200 OK\r\nContent-Length: 9\r\nLocation: /real\r\n\r\nnot this!"));
     server.AddConnection(NormalResponse(200, "real one"));
     ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);

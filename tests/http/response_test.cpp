@@ -7,14 +7,11 @@
 using test_support::AfterResponse;
 using test_support::InPieces;
 using test_support::NormalResponse;
+using test_support::RawResponse;
 using test_support::ScriptedHttpServer;
 using test_support::ScriptedResponse;
 
 namespace {
-
-ScriptedResponse Raw(const std::string& bytes, AfterResponse after = AfterResponse::Close) {
-    return {{{bytes, 0ms}}, after};
-}
 
 std::vector<std::string> Without(const std::vector<std::string>& events,
                                  const std::string& prefix) {
@@ -26,7 +23,8 @@ std::vector<std::string> Without(const std::vector<std::string>& events,
 
 TEST(HttpResponseTest, BodyInTheSamePacketAsTheHeader) {
     ScriptedHttpServer server;
-    server.AddConnection(Raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nX-Other: y\r\n\r\nhello"));
+    server.AddConnection(
+        RawResponse("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nX-Other: y\r\n\r\nhello"));
     ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
 
@@ -50,10 +48,10 @@ TEST(HttpResponseTest, BodyInTheSamePacketAsTheHeader) {
 TEST(HttpResponseTest, ChunkedBodyOneBytePerPacketEndsAtTheLastChunk) {
     ScriptedHttpServer server;
     // The server holds the connection afterwards: the end must come from the chunks alone.
-    auto response =
-        Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-            "5\r\nhello\r\n0\r\n\r\n",
-            AfterResponse::Stall);
+    auto response = RawResponse(
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "5\r\nhello\r\n0\r\n\r\n",
+        AfterResponse::Stall);
     server.AddConnection(InPieces(response, 1, 1ms));
     ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
@@ -68,11 +66,11 @@ TEST(HttpResponseTest, ChunkedBodyOneBytePerPacketEndsAtTheLastChunk) {
 TEST(HttpResponseTest, ChunkExtensionsAreSkippedAndHexSizesRead) {
     ScriptedHttpServer server;
     server.AddConnection(
-        Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n"
-            "3;name=\"v;x\"\r\nabc\r\n"
-            "A\r\n0123456789\r\n"
-            "0;last\r\n\r\n",
-            AfterResponse::Stall));
+        RawResponse("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n"
+                    "3;name=\"v;x\"\r\nabc\r\n"
+                    "A\r\n0123456789\r\n"
+                    "0;last\r\n\r\n",
+                    AfterResponse::Stall));
     ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
     EXPECT_EQ(h.body.Data(), "abc0123456789");
@@ -82,8 +80,8 @@ TEST(HttpResponseTest, ChunkExtensionsAreSkippedAndHexSizesRead) {
 TEST(HttpResponseTest, InterimContinueResponseIsPassedOver) {
     ScriptedHttpServer server;
     server.AddConnection(
-        Raw("HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n"
-            "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+        RawResponse("HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n"
+                    "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
     ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
     EXPECT_EQ(h.EventsStartingWith("HeaderBegin").size(), 1u);
@@ -96,7 +94,7 @@ TEST(HttpResponseTest, InterimContinueResponseIsPassedOver) {
 TEST(HttpResponseTest, WithoutLengthTheBodyEndsWhenTheServerCloses) {
     ScriptedHttpServer server;
     server.AddConnection(
-        InPieces(Raw("HTTP/1.0 200 OK\r\nContent-Length: many\r\n\r\nabcdef"), 4, 2ms));
+        InPieces(RawResponse("HTTP/1.0 200 OK\r\nContent-Length: many\r\n\r\nabcdef"), 4, 2ms));
     ClientHarness h;
     GetOutcome outcome = h.Get(server.Url("/"));
     EXPECT_FALSE(outcome.raised) << outcome.message;
@@ -111,7 +109,7 @@ TEST(HttpResponseTest, WithoutLengthTheBodyEndsWhenTheServerCloses) {
 
 TEST(HttpResponseTest, DocumentWithoutHeaderIsTakenAsHtml) {
     ScriptedHttpServer server;
-    server.AddConnection(Raw("<hTmL><body>x</body>\r\n</html>"));
+    server.AddConnection(RawResponse("<hTmL><body>x</body>\r\n</html>"));
     ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/dir/page.exe")).raised);
     EXPECT_EQ(h.body.Data(), "<hTmL><body>x</body></html>");
@@ -121,7 +119,7 @@ TEST(HttpResponseTest, DocumentWithoutHeaderIsTakenAsHtml) {
 
 TEST(HttpResponseTest, EmptyFirstLineIsAnEmptyHeaderWithoutBody) {
     ScriptedHttpServer server;
-    server.AddConnection(Raw("\r\nignored"));
+    server.AddConnection(RawResponse("\r\nignored"));
     ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
     EXPECT_EQ(h.cli.StatusCode(), 0);
@@ -132,13 +130,13 @@ TEST(HttpResponseTest, EmptyFirstLineIsAnEmptyHeaderWithoutBody) {
 TEST(HttpResponseTest, RecognisedFieldsAndTheDocumentName) {
     ScriptedHttpServer server;
     server.AddConnection(
-        Raw("HTTP/1.0 206 Partial\r\n"
-            "Content-Type: Text/HTML\r\n"
-            "Set-Cookie: id=42; Path=/\r\n"
-            "Content-Range: bytes 100-199/1000\r\n"
-            "Accept-Ranges:    bytes\r\n"
-            "No colon here\r\n"
-            "Content-Length:  3 \r\n\r\nabc"));
+        RawResponse("HTTP/1.0 206 Partial\r\n"
+                    "Content-Type: Text/HTML\r\n"
+                    "Set-Cookie: id=42; Path=/\r\n"
+                    "Content-Range: bytes 100-199/1000\r\n"
+                    "Accept-Ranges:    bytes\r\n"
+                    "No colon here\r\n"
+                    "Content-Length:  3 \r\n\r\nabc"));
     ClientHarness h;
     std::vector<std::string> cookies;
     h.cli.OnCookie = [&cookies](THttpCli*, const std::string& data, bool& accept) {
@@ -164,7 +162,8 @@ TEST(HttpResponseTest, OverlongHeaderLineIsCutAndReadingGoesOn) {
     ScriptedHttpServer server;
     std::string longLine = "X-Long: " + std::string(20000, 'x');
     server.AddConnection(InPieces(
-        Raw("HTTP/1.0 200 OK\r\n" + longLine + "\r\nContent-Length: 4\r\n\r\nbody"), 3000, 1ms));
+        RawResponse("HTTP/1.0 200 OK\r\n" + longLine + "\r\nContent-Length: 4\r\n\r\nbody"), 3000,
+        1ms));
     ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
     EXPECT_EQ(h.body.Data(), "body");

@@ -93,6 +93,10 @@ ScriptedResponse NormalResponse(int status, const std::string& body, const Heade
     return {{{bytes}}, AfterResponse::Close};
 }
 
+ScriptedResponse RawResponse(const std::string& bytes, AfterResponse after) {
+    return {{{bytes, 0ms}}, after};
+}
+
 ScriptedResponse RedirectResponse(int status, const std::string& location) {
     return NormalResponse(status, "", {{"Location", location}});
 }

@@ -58,6 +58,8 @@ using HeaderList = std::vector<std::pair<std::string, std::string>>;
 // keep it).
 ScriptedResponse NormalResponse(int status, const std::string& body,
                                 const HeaderList& headers = {});
+// These bytes as they stand, in one piece.
+ScriptedResponse RawResponse(const std::string& bytes, AfterResponse after = AfterResponse::Close);
 // A relocation answer pointing at location, with an empty body.
 ScriptedResponse RedirectResponse(int status, const std::string& location);
 // Nothing is sent and the connection is held: a server that has stopped answering.
