@@ -234,9 +234,12 @@ class ThreadLoop {
         ArmTimer();
     }
 
+    // The timer may fire again: the timerfd must count it in once more.
     void MarkTimerTaken(HWND window, std::uintptr_t id) {
         auto it = FindTimer(window, id);
-        if (it != timers_.end()) it->pending = false;
+        if (it == timers_.end()) return;
+        it->pending = false;
+        ArmTimer();
     }
 
     // The timerfd fires at the earliest due time of a timer that has no message waiting.

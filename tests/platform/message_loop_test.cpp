@@ -169,6 +169,17 @@ TEST_F(MessageLoopTest, TimersRepeatWithoutPilingUp) {
     EXPECT_EQ(timerMessages(), 0);
 }
 
+TEST_F(MessageLoopTest, ATakenTimerMessageLetsTheTimerWakeTheLoopAgain) {
+    ASSERT_TRUE(SetTimer(recorder.window, 7, 5));
+    MSG message;
+    ASSERT_TRUE(WaitForInput(5000));
+    ASSERT_TRUE(PeekMessage(message));
+    EXPECT_EQ(message.message, WM_TIMER);
+    // Nothing else is pending; only the timer's next interval can end this wait.
+    EXPECT_TRUE(WaitForInput(5000));
+    KillTimer(recorder.window, 7);
+}
+
 TEST_F(MessageLoopTest, QuitStopsProcessingAndLeavesTheRestQueued) {
     PostQuitMessage(3);
     PostMessage(recorder.window, WM_USER, 1, 0);
