@@ -311,6 +311,9 @@ bool RegisterWindowClass(const std::string& className, WindowProc proc) {
 
 bool UnregisterWindowClass(const std::string& className) {
     std::lock_guard lock(registryMutex);
+    // As long as a window of the class lives (on any thread), the class stays.
+    for (const auto& [handle, window] : Windows())
+        if (!window.ownProc && window.className == className) return false;
     return Classes().erase(className) > 0;
 }
 

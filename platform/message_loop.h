@@ -34,7 +34,8 @@ using WindowProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 
 // Window classes are process-wide, keyed by name.
 bool RegisterWindowClass(const std::string& className, WindowProc proc);  // false when taken
-bool UnregisterWindowClass(const std::string& className);  // false when not registered
+// False when not registered, or while a window of the class still exists.
+bool UnregisterWindowClass(const std::string& className);
 bool IsWindowClassRegistered(const std::string& className);
 
 // A hidden window belongs to the calling thread and receives the messages posted to it from that

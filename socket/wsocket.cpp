@@ -284,6 +284,11 @@ void TCustomWSocket::CloseWithError(bool shutdown, std::uint16_t errCode) {
         FCloseStarted = true;
         HandleSessionClosed(errCode);
     }
+    // A handler that connected again keeps its new connection, which has not closed yet.
+    if (FSocketHandle != INVALID_SOCKET) {
+        FCloseStarted = false;
+        return;
+    }
     try {
         InitDefaults();
     } catch (...) {

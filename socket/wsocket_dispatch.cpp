@@ -97,12 +97,15 @@ void TCustomWSocket::ProcessAcceptEvent(const TMessage& msg) {
 void TCustomWSocket::ProcessCloseEvent(const TMessage& msg) {
     if (FState == wsConnecting || FSocketHandle == INVALID_SOCKET) return;
     // Everything still pending is offered before the close is reported.
+    SOCKET handle = FSocketHandle;
     ReceiveLoop(0, FComponentOptions.Without(wsoNoReceiveLoop));
+    // A handler that closed (and perhaps connected again) has already ended this connection.
+    if (FSocketHandle != handle) return;
     if (!FCloseStarted) {
         FCloseStarted = true;
         HandleSessionClosed(WSAGETSELECTERROR(msg.LParam));
     }
-    if (FState != wsClosed) Close();
+    if (FState != wsClosed && FSocketHandle == handle) Close();
 }
 
 void TCustomWSocket::ReceiveLoop(std::uint16_t errCode, TWSocketOptions options) {

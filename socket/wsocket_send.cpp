@@ -85,6 +85,7 @@ void TCustomWSocket::TryToSend() {
             continue;
         }
         unsigned generation = FSendChainGeneration;
+        SOCKET handle = FSocketHandle;
         int count = SendLowLevel(data, len);
         if (count > 0) FQueuedByteCount = std::max(0, FQueuedByteCount - count);
         if (count == 0) return;
@@ -105,7 +106,8 @@ void TCustomWSocket::TryToSend() {
         // An OnSendData handler that aborted has taken the chain away.
         if (generation != FSendChainGeneration) return;
         buffer.Consume(count);
-        if (count < len) return;
+        // One that closed has ended this connection; the rest waits for the next Connect.
+        if (count < len || FSocketHandle != handle) return;
     }
 }
 

@@ -133,6 +133,7 @@ TEST_F(MessageLoopTest, WindowClassesAndWindowData) {
     EXPECT_EQ(GetWindowData(recorder.window), &recorder);
     EXPECT_EQ(GetWindowThread(recorder.window), std::this_thread::get_id());
     EXPECT_FALSE(UnregisterWindowClass("NoSuchClass"));
+    EXPECT_FALSE(UnregisterWindowClass("RecordingWindow"));  // its window still lives
     int calls = 0;
     HWND own = AllocateHWnd([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT { return calls += m; });
     PostMessage(own, 5, 0, 0);

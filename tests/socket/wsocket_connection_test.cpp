@@ -94,6 +94,51 @@ TEST(WSocketConnection, RefusedConnectReportsThroughTheEvents) {
                                   "connected 10061", "state wsClosed", "closed 0"}));
 }
 
+TEST(WSocketConnection, SessionClosedHandlerMayConnectAgain) {
+    Listener listener;
+    TWSocket socket;
+    EventLog log(socket);
+    bool retried = false;
+    socket.OnSessionClosed = [&](TCustomWSocket* sender, std::uint16_t errCode) {
+        log.events.push_back("closed " + std::to_string(errCode));
+        if (retried) return;
+        retried = true;
+        sender->SetAddr("127.0.0.1");
+        sender->SetPort(listener.Port());
+        sender->Connect();
+    };
+    socket.SetAddr("127.0.0.1");
+    socket.SetPort(ClosedPort());
+    socket.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return log.Has("connected 0"); }));
+    int peer = listener.Accept();
+    ASSERT_GE(peer, 0);
+    EXPECT_EQ(socket.State(), wsConnected);
+    EXPECT_EQ(socket.Port(), listener.Port());
+    // The new connection reports its own close.
+    socket.Close();
+    EXPECT_EQ(log.Count("closed 0"), 2);
+    ::close(peer);
+
+    // The same from the peer's close, where the handler closes before connecting again.
+    peer = ConnectTo(socket, listener);
+    retried = false;
+    socket.OnSessionClosed = [&](TCustomWSocket* sender, std::uint16_t) {
+        if (retried) return;
+        retried = true;
+        sender->Close();
+        sender->SetAddr("127.0.0.1");
+        sender->SetPort(listener.Port());
+        sender->Connect();
+    };
+    ::close(peer);
+    ASSERT_TRUE(PumpUntil([&] { return retried; }));
+    peer = listener.Accept();
+    ASSERT_GE(peer, 0);
+    ASSERT_TRUE(PumpUntil([&] { return socket.State() == wsConnected; }));
+    ::close(peer);
+}
+
 TEST(WSocketConnection, PendingDataIsOfferedBeforeTheCloseEvenWithoutReceiveLoop) {
     Listener listener;
     TWSocket socket;
@@ -114,6 +159,35 @@ TEST(WSocketConnection, PendingDataIsOfferedBeforeTheCloseEvenWithoutReceiveLoop
     ::close(peer);
     ASSERT_TRUE(PumpUntil([&] { return socket.State() == wsClosed; }));
     EXPECT_EQ(receivedAtClose, data.size());
+}
+
+TEST(WSocketConnection, HandlerClosingInTheCloseEventsLoopEndsTheSessionOnce) {
+    Listener listener;
+    TWSocket socket;
+    EventLog log(socket);
+    socket.SetComponentOptions({wsoNoReceiveLoop});
+    std::string received;
+    socket.OnDataAvailable = [&](TCustomWSocket* sender, std::uint16_t) {
+        char block[10];
+        int n = sender->Receive(block, sizeof block);
+        if (n > 0) received.append(block, static_cast<std::size_t>(n));
+        if (received.size() == 100) sender->Close();
+    };
+    int peer = ConnectTo(socket, listener);
+    // Data and close arrive together; the close event's loop reads the rest, and the handler
+    // closes on the last block.
+    WriteAll(peer, std::string(100, 'z'));
+    ::close(peer);
+    ASSERT_TRUE(PumpUntil([&] { return socket.State() == wsClosed; }));
+    PumpPending();
+    EXPECT_EQ(received.size(), 100u);
+    EXPECT_EQ(log.Count("closed 0"), 1);
+
+    // The next connection still reports its own close.
+    peer = ConnectTo(socket, listener);
+    socket.Close();
+    EXPECT_EQ(log.Count("closed 0"), 2);
+    ::close(peer);
 }
 
 TEST(WSocketConnection, DataWithoutAHandlerIsReadAndDropped) {

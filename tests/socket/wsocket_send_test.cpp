@@ -134,6 +134,29 @@ TEST(WSocketSend, ResetDuringDrainClosesOnceWithTheResetCode) {
     EXPECT_EQ(log.Count("closed 0"), 0);
 }
 
+TEST(WSocketSend, CloseFromOnSendDataStopsTheDrainWithOneSessionClosed) {
+    Listener listener;
+    TWSocket socket;
+    EventLog log(socket);
+    int peer = ConnectTo(socket, listener);
+    ASSERT_TRUE(PumpUntil([&] { return log.Has("sent 0"); }));
+    socket.OnSendData = [](TCustomWSocket* sender, int) { sender->Close(); };
+    std::string data(3000, 's');
+    EXPECT_EQ(socket.Send(data.data(), 3000), 3000);
+    PumpPending();
+    EXPECT_EQ(socket.State(), wsClosed);
+    EXPECT_EQ(log.Count("closed 0"), 1);
+    EXPECT_EQ(log.Count("closed 10038"), 0);
+    ::close(peer);
+
+    // The next connection still reports its own close.
+    socket.OnSendData = nullptr;
+    peer = ConnectTo(socket, listener);
+    socket.Close();
+    EXPECT_EQ(log.Count("closed 0"), 2);
+    ::close(peer);
+}
+
 TEST(WSocketSend, AbortDropsQueuedBytes) {
     Listener listener;
     ChainProbe socket;
