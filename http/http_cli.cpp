@@ -121,6 +121,7 @@ void THttpCli::PostRequestDone() {
 }
 
 void THttpCli::PostLogin() {
+    loginPosted_ = true;
     PostToSelf(kLoginMessage);
 }
 
@@ -138,7 +139,10 @@ platform::LRESULT THttpCli::HandleWindowMessage(platform::UINT Msg, platform::WP
             EnterState(httpReady);
             return 0;
         case kLoginMessage:
-            Login();
+            if (loginPosted_) {
+                loginPosted_ = false;
+                Login();
+            }
             return 0;
         default:
             return platform::DefWindowProc(window_, Msg, WParam, LParam);

@@ -213,7 +213,7 @@ class THttpCli : public platform::TComponent {
     void WaitUntilReady();
     void ConnectResolved();
     void ConnectFailedAtOnce();
-    bool ResponseIncomplete() const;
+    bool ResponseIncomplete(std::uint16_t closeError) const;
     void FailRequest(std::uint16_t code, const std::string& message);
     void ThrowIfFailed() const;
 
@@ -268,6 +268,7 @@ class THttpCli : public platform::TComponent {
     void (THttpCli::*nextStep_)() = nullptr;
     bool closeReq_ = false;  // the server closes the connection after this response
     bool relocationPending_ = false;
+    bool loginPosted_ = false;  // a login message is on its way; an abort cancels it
     bool headerInProgress_ = false;
     bool sendPermitted_ = false;
     std::int64_t bodyBytesSent_ = 0;

@@ -176,6 +176,7 @@ void THttpCli::ControlSessionConnected(std::uint16_t ErrCode) {
     relocationPending_ = false;
     EnterState(httpConnected);
     RaiseSessionConnected();
+    if (AbortedDuringEvent()) return;
     nextStep_ = &THttpCli::HandleHeaderLine;
     EnterState(httpWaitingHeader);
     try {
@@ -203,17 +204,18 @@ void THttpCli::ControlSessionConnected(std::uint16_t ErrCode) {
     }
 }
 
-bool THttpCli::ResponseIncomplete() const {
+bool THttpCli::ResponseIncomplete(std::uint16_t closeError) const {
     if (nextStep_ == &THttpCli::HandleHeaderLine) return true;
     if (nextStep_ != &THttpCli::GetBodyLineNext) return false;
-    // Without a length and without chunks the body ends with the connection.
-    return documentLength_ != -1 || transferCoding_ == "chunked";
+    // Without a length and without chunks the body ends with the connection, when it closes in
+    // order; a reset leaves the end unknown.
+    return documentLength_ != -1 || transferCoding_ == "chunked" || closeError != 0;
 }
 
 void THttpCli::ControlSessionClosed(std::uint16_t ErrCode) {
     Trace(loProtSpecInfo, "SessionClosed Error: ", ErrCode);
     if (ErrCode != 0) completionError_ = ErrCode;
-    if (state_ != httpAborting && !relocationPending_ && ResponseIncomplete()) {
+    if (state_ != httpAborting && !relocationPending_ && ResponseIncomplete(ErrCode)) {
         failureCode_ = httpErrDocumentCutShort;
         failureMessage_ = kCutShortMessage;
         if (completionError_ == 0) completionError_ = httpErrDocumentCutShort;
@@ -225,6 +227,10 @@ void THttpCli::ControlSessionClosed(std::uint16_t ErrCode) {
     }
     nextStep_ = nullptr;
     if (relocationPending_) {
+        // The server has closed: the relocation needs a new connection, and the socket reports
+        // no second close to continue from, so it is closed here before the relocation looks.
+        closeReq_ = true;
+        ctrlSocket_->Close();
         BeginRelocation();
         return;
     }
@@ -246,6 +252,11 @@ void THttpCli::FailRequest(std::uint16_t code, const std::string& message) {
 }
 
 void THttpCli::Abort() {
+    // An abort ends the whole chain: no relocation goes on from the closing connection, and a
+    // login already posted for one finds nothing to do.
+    relocationPending_ = false;
+    loginPosted_ = false;
+    HookControlSessionClosed();
     if (state_ == httpReady) {
         state_ = httpAborting;
         if (ctrlSocket_->State() != wsClosed) ctrlSocket_->Abort();

@@ -143,6 +143,7 @@ void THttpCli::BeginRelocation() {
     }
     if (SameAsLastConnection() && !closeReq_) {
         if (OnLocationChange) OnLocationChange(this);
+        if (AbortedDuringEvent()) return;
         std::string keptLocation = location_;
         ResetResponseState();
         location_ = keptLocation;
@@ -176,6 +177,7 @@ void THttpCli::RelocationSessionClosed(std::uint16_t) {
         return;
     }
     if (OnLocationChange) OnLocationChange(this);
+    if (AbortedDuringEvent()) return;
     responseHeaderLines_.clear();
     headerLinesSeen_ = 0;
     bodyLinesSeen_ = 0;

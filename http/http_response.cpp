@@ -161,7 +161,8 @@ void THttpCli::ConsumeHeld(int count) {
 
 void THttpCli::OfferHeldDataToBody() {
     std::int64_t length = receiveFill_;
-    if (documentLength_ != -1)
+    // With chunks the length counts decoded bytes, and only the chunks tell where the body ends.
+    if (documentLength_ != -1 && transferCoding_ != "chunked")
         length = std::min<std::int64_t>(length, documentLength_ - bodyReceivedCount_);
     bodyBlock_ = receiveBuffer_;
     bodyDataLen_ = static_cast<int>(std::max<std::int64_t>(length, 0));
@@ -178,9 +179,10 @@ void THttpCli::FinishOfferedBody() {
 }
 
 void THttpCli::HandleHeaderLine() {
-    if (headerLinesSeen_ == 0)
+    if (headerLinesSeen_ == 0) {
         RaiseHeaderBegin();
-    else if (headerLinesSeen_ == -1)
+        if (AbortedDuringEvent()) return;
+    } else if (headerLinesSeen_ == -1)
         headerLinesSeen_ = 0;
     ++headerLinesSeen_;
     const std::string line = lastResponseLine_;

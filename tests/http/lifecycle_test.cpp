@@ -170,6 +170,13 @@ TEST(HttpLifecycleTest, DocumentCutShortIsAFailure) {
     }
     EXPECT_EQ(h.body.Data(), "partialhello");
     EXPECT_EQ(h.requestDoneCount, 3);
+
+    // Without a length the body ends with the connection, but not when the connection is reset.
+    server.AddConnection(RawResponse("HTTP/1.0 200 OK\r\n\r\nsome", AfterResponse::Reset));
+    GetOutcome reset = h.Get(server.Url("/"));
+    EXPECT_TRUE(reset.raised);
+    EXPECT_EQ(reset.errorNumber, httpErrDocumentCutShort);
+    EXPECT_NE(h.lastErrCode, 0);
 }
 
 TEST(HttpLifecycleTest, UnreadableResponsesEndTheRequestCleanly) {
@@ -238,3 +245,42 @@ TEST(HttpLifecycleTest, ConnectRefusedByTheSocketAtOnceEndsTheRequest) {
 }
 
 }  // namespace
+
+// Whichever event handler cancels the request, the request ends once, as aborted.
+TEST(HttpLifecycleTest, AbortFromAnyEventHandlerEndsTheRequestOnce) {
+    const std::vector<std::string> events = {"SessionConnected", "HeaderBegin", "HeaderData",
+                                             "Cookie",           "HeaderEnd",   "DocBegin",
+                                             "DocData",          "DocEnd"};
+    for (const std::string& event : events) {
+        ScriptedHttpServer server;
+        server.AddConnection(
+            RawResponse("HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nContent-Length: 4\r\n\r\nbody",
+                        AfterResponse::Stall));
+        ClientHarness h;
+        bool aborted = false;
+        auto abortOn = [&](const std::string& name) {
+            if (name != event || aborted) return;
+            aborted = true;
+            h.cli.Abort();
+        };
+        h.cli.OnSessionConnected = [&](THttpCli*) { abortOn("SessionConnected"); };
+        h.cli.OnHeaderBegin = [&](THttpCli*) { abortOn("HeaderBegin"); };
+        h.cli.OnHeaderData = [&](THttpCli*) { abortOn("HeaderData"); };
+        h.cli.OnCookie = [&](THttpCli*, const std::string&, bool&) { abortOn("Cookie"); };
+        h.cli.OnHeaderEnd = [&](THttpCli*) { abortOn("HeaderEnd"); };
+        h.cli.OnDocBegin = [&](THttpCli*) { abortOn("DocBegin"); };
+        h.cli.OnDocData = [&](THttpCli*, const char*, int) { abortOn("DocData"); };
+        h.cli.OnDocEnd = [&](THttpCli*) { abortOn("DocEnd"); };
+        GetOutcome outcome = h.Get(server.Url("/"));
+        h.RunUntil([] { return false; }, 50ms);  // nothing more may follow
+
+        EXPECT_TRUE(aborted) << event;
+        EXPECT_TRUE(outcome.raised) << event;
+        EXPECT_EQ(outcome.errorNumber, 404) << event;
+        EXPECT_EQ(outcome.message, "Connection aborted on request") << event;
+        EXPECT_EQ(h.cli.StatusCode(), 404) << event;
+        EXPECT_EQ(h.requestDoneCount, 1) << event;
+        EXPECT_EQ(h.lastErrCode, httpErrAborted) << event;
+        EXPECT_EQ(h.cli.State(), httpReady) << event;
+    }
+}

@@ -2,6 +2,7 @@
 // without a handler, and relocations through a proxy.
 #include <gtest/gtest.h>
 
+#include "platform/message_loop.h"
 #include "tests/http/client_harness.h"
 #include "tests/support/scripted_http_server.h"
 
@@ -74,6 +75,20 @@ TEST(HttpRelocationTest, BodyOfARelocatingResponseIsCutFromTheStream) {
     EXPECT_EQ(h.requestDoneCount, 2);
 }
 
+// The relocating response ends only when the server closes: the relocation goes on from there.
+TEST(HttpRelocationTest, RelocationAfterABodyEndedByTheServerClosing) {
+    ScriptedHttpServer server;
+    server.AddConnection(RawResponse("HTTP/1.0 200 OK\r\nLocation: /next\r\n\r\nold body"));
+    server.AddConnection(NormalResponse(200, "new body"));
+    ClientHarness h;
+    GetOutcome outcome = h.Get(server.Url("/first"), 2s);
+    EXPECT_FALSE(outcome.raised) << outcome.message;
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(RequestLine(server.Requests()[1]), "GET /next HTTP/1.0");
+    EXPECT_EQ(h.body.Data(), "new body");
+    EXPECT_EQ(h.requestDoneCount, 1);
+}
+
 TEST(HttpRelocationTest, LimitEndsTheChainWithTheRelocationStatus) {
     ScriptedHttpServer server;
     for (int i = 0; i < 4; ++i)
@@ -115,6 +130,70 @@ TEST(HttpRelocationTest, NotFollowingEndsWithTheRelocationResponse) {
     EXPECT_EQ(h.cli.StatusCode(), 302);
     EXPECT_EQ(h.cli.Location(), url);
     EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+// Cancelling the download while a relocation is under way must end the whole chain: no new
+// request may follow the aborted one, and the request ends once.
+TEST(HttpRelocationTest, AbortWhileARelocationIsPendingEndsTheChain) {
+    const auto keptRelocation =
+        RawResponse("HTTP/1.1 200 OK\r\nLocation: /next\r\nContent-Length: 3\r\n\r\nold",
+                    AfterResponse::KeepOpen);
+    const auto closingRelocation = RawResponse(
+        "HTTP/1.1 302 Found\r\nLocation: /next\r\nConnection: close\r\n\r\n", AfterResponse::Stall);
+    enum class AbortFrom { DocEnd, HeaderEndLater, LocationChange, LocationChangeLater };
+    struct Case {
+        ScriptedResponse response;
+        AbortFrom from;
+    };
+    for (const Case& c : {Case{keptRelocation, AbortFrom::DocEnd},
+                          Case{keptRelocation, AbortFrom::LocationChangeLater},
+                          Case{closingRelocation, AbortFrom::HeaderEndLater},
+                          Case{closingRelocation, AbortFrom::LocationChange},
+                          Case{closingRelocation, AbortFrom::LocationChangeLater}}) {
+        const int index = static_cast<int>(c.from);
+        ScriptedHttpServer server;
+        server.AddConnection({c.response, NormalResponse(200, "must not come")});
+        server.AddConnection(NormalResponse(200, "must not come"));
+        ClientHarness h;
+        h.cli.SetRequestVer("1.1");
+        // "Later" aborts run from the loop, as a click does, after the event's handler returned.
+        platform::HWND later = platform::AllocateHWnd(
+            [&h](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
+                h.cli.Abort();
+                return platform::LRESULT(0);
+            });
+        bool aborted = false;
+        auto abortOnce = [&](bool fromLoop) {
+            if (aborted) return;
+            aborted = true;
+            if (fromLoop)
+                platform::PostMessage(later, platform::WM_USER, 0, 0);
+            else
+                h.cli.Abort();
+        };
+        h.cli.OnDocEnd = [&](THttpCli*) {
+            if (c.from == AbortFrom::DocEnd) abortOnce(false);
+        };
+        h.cli.OnHeaderEnd = [&](THttpCli*) {
+            if (c.from == AbortFrom::HeaderEndLater) abortOnce(true);
+        };
+        h.cli.OnLocationChange = [&](THttpCli*) {
+            if (c.from == AbortFrom::LocationChange) abortOnce(false);
+            if (c.from == AbortFrom::LocationChangeLater) abortOnce(true);
+        };
+        GetOutcome outcome = h.Get(server.Url("/first"));
+        h.RunUntil([] { return false; }, 100ms);  // nothing more may follow
+        platform::DestroyWindow(later);
+
+        EXPECT_TRUE(aborted) << index;
+        EXPECT_TRUE(outcome.raised) << index;
+        EXPECT_EQ(outcome.message, "Connection aborted on request") << index;
+        EXPECT_EQ(h.requestDoneCount, 1) << index;
+        EXPECT_EQ(h.lastErrCode, httpErrAborted) << index;
+        EXPECT_EQ(h.cli.State(), httpReady) << index;
+        EXPECT_EQ(server.Requests().size(), 1u) << index;
+        EXPECT_EQ(h.body.Data().find("must not come"), std::string::npos) << index;
+    }
 }
 
 TEST(HttpRelocationTest, AbsoluteRelocationToAnotherServer) {

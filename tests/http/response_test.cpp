@@ -77,6 +77,22 @@ TEST(HttpResponseTest, ChunkExtensionsAreSkippedAndHexSizesRead) {
     EXPECT_TRUE(h.HasTrace("ChunkLength = 10"));
 }
 
+// A length given beside the chunks counts the decoded document, not the bytes on the wire: the
+// chunks alone decide where the document ends.
+TEST(HttpResponseTest, ChunkedBodyWithALengthEndsAtTheLastChunk) {
+    ScriptedHttpServer server;
+    server.AddConnection(
+        RawResponse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n"
+                    "5\r\nhello\r\n0\r\n\r\n",
+                    AfterResponse::Stall));
+    ClientHarness h;
+    GetOutcome outcome = h.Get(server.Url("/"), 2s);
+    EXPECT_FALSE(outcome.raised) << outcome.message;
+    EXPECT_EQ(h.body.Data(), "hello");
+    EXPECT_EQ(h.EventsStartingWith("DocEnd").size(), 1u);
+    EXPECT_EQ(h.lastErrCode, 0);
+}
+
 TEST(HttpResponseTest, InterimContinueResponseIsPassedOver) {
     ScriptedHttpServer server;
     server.AddConnection(
