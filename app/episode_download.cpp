@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 
 #include "app/feed_monitor.h"
 #include "http/http_cli.h"
@@ -12,12 +13,21 @@
 namespace app {
 namespace {
 
+// The final name with ".part" appended; a name too long to take the suffix is cut to make room.
+std::string TemporaryPathOf(const std::string& path) {
+    constexpr std::size_t kMaxNameBytes = 255;
+    constexpr std::string_view kSuffix = ".part";
+    const std::size_t nameStart = path.rfind('/') + 1;
+    const std::size_t nameBytes = std::min(path.size() - nameStart, kMaxNameBytes - kSuffix.size());
+    return path.substr(0, nameStart + nameBytes) + std::string(kSuffix);
+}
+
 // A file being received under a temporary name: removed unless it was completed, so a failed,
 // cancelled or interrupted download never leaves anything that a later run takes as downloaded.
 class PartialFile {
   public:
     explicit PartialFile(const std::string& path)
-        : path_(path + ".part"), stream_(path_, platform::FileMode::Create) {}
+        : path_(TemporaryPathOf(path)), stream_(path_, platform::FileMode::Create) {}
     ~PartialFile() {
         if (completed_) return;
         std::error_code ignored;
@@ -58,10 +68,13 @@ class LentStream {
 
 // Runs Get; true only for a request that ended normally with a final status from 200 to 299.
 // The client's own failures (an error status, an abort, a body cut short) are false, silently.
+// A failure of our own side (the file refused a write, say on a full disk) is no failure of the
+// request: it goes on to end the run.
 bool GetSucceeded(THttpCli& client) {
     try {
         client.Get();
-    } catch (const EHttpException&) {
+    } catch (const EHttpException& error) {
+        if (error.ErrorNumber == httpErrLocalFailure) throw;
         return false;
     }
     return client.StatusCode() >= 200 && client.StatusCode() <= 299;
@@ -137,14 +150,20 @@ void FeedMonitor::HttpCli1DocData() {
         ProgressGaugeValue(httpCli1_->BodyReceivedCount(), httpCli1_->DocumentLength()));
 }
 
+// A click handled after the request ended but before Get returned has nothing to abort: an abort
+// of the ready client would turn its failed answer into "200 OK" and keep the error page.
+void FeedMonitor::AbortDownload() {
+    if (httpCli1_->State() != httpReady) httpCli1_->Abort();
+}
+
 void FeedMonitor::CancelCurrentDownload() {
-    httpCli1_->Abort();
+    AbortDownload();
     --NewFileCount;
 }
 
 void FeedMonitor::CancelAllDownloads() {
     CancelAll = true;
-    httpCli1_->Abort();
+    AbortDownload();
 }
 
 }  // namespace app

@@ -121,7 +121,7 @@ bool FeedMonitor::RequestClose() {
         // Closing acts as "cancel all" first; the window closes once the run has unwound.
         CancelAll = true;
         platform::App().Terminate();
-        if (httpCli1_ && httpCli1_->State() != httpReady) httpCli1_->Abort();
+        if (httpCli1_) AbortDownload();
         return false;
     }
     FormClose();

@@ -133,6 +133,7 @@ class FeedMonitor {
     void SwitchLanguage(std::uint8_t language);
     void CentreHorizontally(Window window, const std::string& control);
 
+    void AbortDownload();
     void HttpCli1DocData();
     void HttpCli1RequestDone() {}
 

@@ -2,11 +2,13 @@
 // fetch, the real HTTP client and real files in a temporary download folder.
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/episode_download.h"
+#include "http/http_cli.h"
 #include "tests/app/feed_monitor_fixture.h"
 #include "tests/support/scripted_http_server.h"
 
@@ -151,6 +153,25 @@ TEST_F(EpisodeDownloadTest, CancellingTheOnlyDownloadEndsWithNoNewFiles) {
     EXPECT_FALSE(ProgressShown());
 }
 
+TEST_F(EpisodeDownloadTest, ACancelArrivingAfterTheRequestEndedKeepsNoErrorPage) {
+    // The click is handled after the answer has ended the request but before Get returned.
+    AddFeedOf({"late.mp3"});
+    episodes_.AddConnection(NormalResponse(404, "<html>not here</html>"));
+    AddFeedOf({"later.mp3"});
+    episodes_.AddConnection(NormalResponse(404, "<html>not here either</html>"));
+    std::set<std::string> clicked;
+    monitor_->HttpCli1()->OnRequestDone = [&](THttpCli*, THttpRequest, std::uint16_t) {
+        std::string file = view_.Caption(Window::Progress, "Label4");
+        if (!clicked.insert(file).second) return;
+        if (file == "late.mp3") monitor_->CancelCurrentDownload();
+        if (file == "later.mp3") monitor_->CancelAllDownloads();
+    };
+    monitor_->Button3Click();
+    EXPECT_FALSE(Exists("late.mp3") || Exists("later.mp3"));
+    EXPECT_EQ(monitor_->NewFileCount, 1);  // the cancel still takes the file back
+    ExpectOnlySummary(9);
+}
+
 TEST_F(EpisodeDownloadTest, CancellingAllDuringTheSecondOfThreeKeepsTheFirstAndStops) {
     AddFeedOf({"one.mp3"});
     episodes_.AddConnection(NormalResponse(200, "first"));
@@ -234,6 +255,20 @@ TEST_F(EpisodeDownloadTest, ALeftoverPartialFileIsReplaced) {
     EXPECT_FALSE(Exists("again.mp3.part"));
 }
 
+TEST_F(EpisodeDownloadTest, ANameAtTheLengthLimitIsDownloadedLikeAnyOther) {
+    // 255 bytes leave no room for ".part" after the name.
+    const std::string longName = std::string(251, 'n') + ".mp3";
+    AddFeedOf({longName});
+    episodes_.AddConnection(NormalResponse(200, "long"));
+    AddFeedOf({"short.mp3"});
+    episodes_.AddConnection(NormalResponse(200, "short"));
+    monitor_->Button3Click();
+    EXPECT_EQ(FileContents(longName), "long");
+    EXPECT_EQ(FileContents("short.mp3"), "short");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2);
+    ExpectOnlySummary(3);
+}
+
 TEST_F(EpisodeDownloadTest, AnUnwritableTargetEndsTheRunButLeavesTheProgramUsable) {
     fs::create_directories(folder_ + "blocked.mp3.part");  // a directory where the file would go
     AddFeedOf({"blocked.mp3"});
@@ -244,6 +279,27 @@ TEST_F(EpisodeDownloadTest, AnUnwritableTargetEndsTheRunButLeavesTheProgramUsabl
     EXPECT_TRUE(app_.ShownBoxes().empty());  // no summary; the error goes to the error report
     EXPECT_FALSE(Exists("blocked.mp3"));
     EXPECT_EQ(episodes_.Requests().size(), 0u);
+    EXPECT_EQ(feeds_.Requests().size(), 1u);
+}
+
+TEST_F(EpisodeDownloadTest, AFullDiskEndsTheRunWithTheErrorInsteadOfASummary) {
+    // Writes to the temporary file fail as on a full disk once the first large block goes out.
+    fs::create_directories(folder_);
+    fs::create_symlink("/dev/full", folder_ + "big.mp3.part");
+    AddFeedOf({"big.mp3"});
+    episodes_.AddConnection(NormalResponse(200, Episode(600'000)));
+    AddFeedOf({"after.mp3"});
+    try {
+        monitor_->Button3Click();
+        ADD_FAILURE() << "the write error was swallowed";
+    } catch (const std::exception& error) {
+        EXPECT_NE(std::string(error.what()).find("write"), std::string::npos) << error.what();
+    }
+    EXPECT_FALSE(monitor_->ScanBusy);
+    EXPECT_FALSE(ProgressShown());
+    EXPECT_TRUE(app_.ShownBoxes().empty());
+    EXPECT_FALSE(Exists("big.mp3"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder_ + "big.mp3.part")));
     EXPECT_EQ(feeds_.Requests().size(), 1u);
 }
 
