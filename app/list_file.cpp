@@ -47,7 +47,11 @@ std::optional<std::int32_t> ParseInteger(const std::string& text) {
 
 void FeedMonitor::ListeLaden() {
     std::ifstream file(ListFilePath(), std::ios::binary);
-    if (!file) return;
+    if (!file) {
+        // Nothing is loaded and nothing said, but the file stays: it may be the only copy.
+        keepUnreadableListFile_ = true;
+        return;
+    }
     LineReader lines(file);
     std::string countLine = lines.Next();
     std::optional<std::int32_t> count = ParseInteger(countLine);

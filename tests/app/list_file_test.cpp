@@ -1,3 +1,7 @@
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "feed_monitor_fixture.h"
@@ -115,6 +119,24 @@ TEST_F(ListFile, AnUnreadableFileIsReportedAtStartAndKeptAtClose) {
 
     monitor_->FormClose();
     EXPECT_EQ(ReadListFile(), bytes);
+}
+
+TEST_F(ListFile, AFileThatCannotBeOpenedIsLoadedSilentlyAndKeptAtClose) {
+    // A socket's name is there, but no open succeeds (unlike a file without permissions, also
+    // for root).
+    int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(ListPath().size(), sizeof address.sun_path);
+    ListPath().copy(address.sun_path, ListPath().size());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    monitor_->FormCreate(kGerman);
+    EXPECT_TRUE(app_.ShownBoxes().empty());
+    EXPECT_EQ(monitor_->FeedCount(), 0);
+    EXPECT_EQ(view_.folderText, "");
+    monitor_->FormClose();
+    EXPECT_TRUE(std::filesystem::is_socket(ListPath()));
+    close(listener);
 }
 
 TEST_F(ListFile, FeedsAddedAfterAFailedLoadAreSavedOverTheFile) {
