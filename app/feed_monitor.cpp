@@ -40,10 +40,11 @@ FeedMonitor::FeedMonitor(FeedMonitorView& view, std::string programDir)
 
 FeedMonitor::~FeedMonitor() = default;
 
-void FeedMonitor::AddEntry(const std::string& url) {
-    if (FeedEntries.size() >= kMaxFeeds) return;
+bool FeedMonitor::AddEntry(const std::string& url) {
+    if (FeedEntries.size() >= kMaxFeeds) return false;
     view_.AppendFeedRow(url);
     FeedEntries.push_back(FeedEntry{url, 0, {}});
+    return true;
 }
 
 void FeedMonitor::DelEintrag(std::uint16_t index) {
@@ -91,8 +92,8 @@ void FeedMonitor::CentreHorizontally(Window window, const std::string& control) 
 void FeedMonitor::Button1Click() {
     std::string url = view_.NewFeedText();
     if (url.empty() || ScanBusy) return;
-    AddEntry(url);
-    view_.SetNewFeedText("");
+    // A text that found no room stays in the field.
+    if (AddEntry(url)) view_.SetNewFeedText("");
 }
 
 void FeedMonitor::Button2Click() {

@@ -71,7 +71,8 @@ class FeedMonitor {
     std::string ListFilePath() const { return ProgramDir + "liste.pdl"; }
 
     // The feed registry and its list file.
-    void AddEntry(
+    // Registry and list row; false (nothing added) when the registry is full.
+    bool AddEntry(
         const std::string& url);  // registry and list row; ignored when the registry is full
     void DelEintrag(std::uint16_t index);
     void ListeLaden();

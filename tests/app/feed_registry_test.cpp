@@ -53,9 +53,12 @@ TEST_F(FeedRegistry, HoldsAtMost65535Feeds) {
     for (int i = 0; i < 65535; ++i)
         monitor_->AddEntry("f");
     EXPECT_EQ(monitor_->FeedCount(), 65535);
-    monitor_->AddEntry("one too many");
+    EXPECT_FALSE(monitor_->AddEntry("one too many"));
+    view_.newFeedText = "typed";
+    monitor_->Button1Click();
     EXPECT_EQ(monitor_->FeedEntries.size(), 65535u);
     EXPECT_EQ(view_.rows.size(), 65535u);
+    EXPECT_EQ(view_.newFeedText, "typed");
 }
 
 TEST_F(FeedRegistry, AddDeleteAndAboutDoNothingDuringARun) {
