@@ -72,8 +72,7 @@ class FeedMonitor {
 
     // The feed registry and its list file.
     // Registry and list row; false (nothing added) when the registry is full.
-    bool AddEntry(
-        const std::string& url);  // registry and list row; ignored when the registry is full
+    bool AddEntry(const std::string& url);
     void DelEintrag(std::uint16_t index);
     void ListeLaden();
     void ListeSpeichern();
