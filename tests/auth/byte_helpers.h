@@ -6,14 +6,6 @@
 #include <string>
 #include <string_view>
 
-inline std::string FromHex(std::string_view hex) {
-    std::string bytes;
-    for (std::size_t index = 0; index + 1 < hex.size(); index += 2) {
-        bytes += static_cast<char>(std::stoi(std::string(hex.substr(index, 2)), nullptr, 16));
-    }
-    return bytes;
-}
-
 template <typename Bytes>
 std::string ToHex(const Bytes& bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -28,11 +20,10 @@ std::string ToHex(const Bytes& bytes) {
 
 template <typename Array>
 Array ArrayFromHex(std::string_view hex) {
-    const std::string bytes = FromHex(hex);
     Array array{};
-    for (std::size_t index = 0; index < array.size() && index < bytes.size(); ++index) {
-        array[index] = static_cast<std::uint8_t>(bytes[index]);
-    }
+    for (std::size_t index = 0; index < array.size() && 2 * index + 1 < hex.size(); ++index)
+        array[index] = static_cast<std::uint8_t>(
+            std::stoi(std::string(hex.substr(2 * index, 2)), nullptr, 16));
     return array;
 }
 

@@ -34,29 +34,19 @@ DesBlock Block(const char* hex) {
     return ArrayFromHex<DesBlock>(hex);
 }
 
-DesBlock WithParityBitsFlipped(DesBlock key) {
-    for (auto& byte : key)
-        byte ^= 0x01;
-    return key;
-}
-
 }  // namespace
 
-TEST(DesTest, EncryptsAndDecryptsThePublishedVectors) {
+TEST(DesTest, EncryptsAndDecryptsThePublishedVectorsWhateverTheKeyParity) {
     for (const KnownAnswer& answer : kKnownAnswers) {
-        const DesBlock key = Block(answer.key);
+        DesBlock key = Block(answer.key);
         EXPECT_EQ(ToHex(DesEncryptBlock(Block(answer.plaintext), key)), answer.ciphertext)
             << "key " << answer.key;
         EXPECT_EQ(ToHex(DesDecryptBlock(Block(answer.ciphertext), key)), answer.plaintext)
             << "key " << answer.key;
-    }
-}
-
-TEST(DesTest, ParityBitsOfTheKeyAreIgnored) {
-    for (const KnownAnswer& answer : kKnownAnswers) {
-        const DesBlock key = WithParityBitsFlipped(Block(answer.key));
+        for (auto& byte : key)
+            byte ^= 0x01;  // the parity bits
         EXPECT_EQ(ToHex(DesEncryptBlock(Block(answer.plaintext), key)), answer.ciphertext)
-            << "key " << answer.key;
+            << "key " << answer.key << " with its parity bits flipped";
     }
 }
 

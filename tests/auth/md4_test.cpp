@@ -49,7 +49,7 @@ TEST(Md4Test, ContextRefusesUseBeforeInitialisationAndAfterFinal) {
 
     context.Init();
     context.Update("abc");
-    EXPECT_EQ(ToHex(context.Final()), "a448017aaf21d8525fc10ae87aa6729d");
+    context.Final();
     EXPECT_THROW(context.Update("a"), MD4Exception);
 
     context.Init();

@@ -17,7 +17,7 @@ TEST(NtlmResponseTest, MatchesThePublishedVersionOneExample) {
               "25a98c1c31e81847466b29b2df4680f39958fb8c213a9cc6");
 }
 
-TEST(NtlmResponseTest, LmResponseIgnoresAsciiCaseAndEverythingPastFourteenBytes) {
+TEST(NtlmResponseTest, LmResponseIgnoresAsciiCaseAndEverythingPastFourteenBytesNtDoesNot) {
     const NtlmResponse lm = NtlmLmResponse("SecREt01", kChallenge);
     EXPECT_EQ(NtlmLmResponse("secret01", kChallenge), lm);
     EXPECT_EQ(NtlmLmResponse("SECRET01", kChallenge), lm);
@@ -26,9 +26,7 @@ TEST(NtlmResponseTest, LmResponseIgnoresAsciiCaseAndEverythingPastFourteenBytes)
     // Only "a" to "z" are upper-cased.
     EXPECT_NE(NtlmLmResponse("\xE4", kChallenge), NtlmLmResponse("\xC4", kChallenge));
     EXPECT_NE(NtlmLmResponse("SecREt01", ArrayFromHex<NtlmChallenge>("0123456789abcdee")), lm);
-}
-
-TEST(NtlmResponseTest, NtResponseDependsOnCaseAndOnTheWholePassword) {
+    // The NT response depends on case and on the whole password.
     EXPECT_NE(NtlmNtResponse("secret01", kChallenge), NtlmNtResponse("SecREt01", kChallenge));
     EXPECT_NE(NtlmNtResponse("abcdefghijklmnOPQ", kChallenge),
               NtlmNtResponse("abcdefghijklmnOPR", kChallenge));

@@ -7,14 +7,12 @@ namespace platform {
 namespace {
 
 TEST(SystemLanguage, OnlyGermanVariantsMapToGermanIdentifiers) {
-    EXPECT_EQ(LanguageIdFromLocale("de_DE.UTF-8"), 0x0407);
-    EXPECT_EQ(LanguageIdFromLocale("de_DE"), 0x0407);
-    EXPECT_EQ(LanguageIdFromLocale("de_DE@euro"), 0x0407);
-    EXPECT_EQ(LanguageIdFromLocale("de_AT.UTF-8"), 0x0C07);
-    EXPECT_EQ(LanguageIdFromLocale("de_CH.UTF-8"), 0x0807);
-    EXPECT_EQ(LanguageIdFromLocale("en_US.UTF-8"), 0x0409);
-    EXPECT_EQ(LanguageIdFromLocale("C"), 0x0409);
-    EXPECT_EQ(LanguageIdFromLocale(""), 0x0409);
+    const std::pair<const char*, int> cases[] = {{"de_DE.UTF-8", 0x0407}, {"de_DE", 0x0407},
+                                                 {"de_DE@euro", 0x0407},  {"de_AT.UTF-8", 0x0C07},
+                                                 {"de_CH.UTF-8", 0x0807}, {"en_US.UTF-8", 0x0409},
+                                                 {"C", 0x0409},           {"", 0x0409}};
+    for (const auto& [locale, id] : cases)
+        EXPECT_EQ(LanguageIdFromLocale(locale), id) << locale;
 }
 
 TEST(SystemLanguage, ReadsLcAllThenLcMessagesThenLang) {

@@ -24,6 +24,14 @@ using test_support::ScriptedHttpServer;
 constexpr std::size_t kPiece = 4095;
 const UrlReaderTimeouts kShortTimeouts{2000ms, 300ms};
 
+// A 200 answer announcing 10000 bytes of which only the first sent arrive.
+test_support::ScriptedResponse CutShort(std::size_t sent, AfterResponse after) {
+    auto response = NormalResponse(200, std::string(10000, 'x'));
+    response.pieces[0].bytes.resize(response.pieces[0].bytes.size() - (10000 - sent));
+    response.after = after;
+    return response;
+}
+
 class UrlReaderTest : public ::testing::Test {
   protected:
     UrlReaderTest() : previous_(SetApplication(&app_)) {}
@@ -36,6 +44,12 @@ class UrlReaderTest : public ::testing::Test {
         session_ = UrlSession::Open("InetURL:/1.0", timeouts);
         EXPECT_TRUE(session_);
         return session_ ? session_->OpenUrl(url) : nullptr;
+    }
+
+    static std::string Body(UrlRequest& request) {
+        std::string body;
+        ReadSizes(request, &body);
+        return body;
     }
 
     // The sizes handed out by successive reads, up to the end (0) or a failure (-1).
@@ -102,9 +116,7 @@ TEST_F(UrlReaderTest, ReportsTheFinalAnswerAfterRelocations) {
     auto moved = session_->OpenUrl(server_.Url("/old"));
     ASSERT_TRUE(moved);
     EXPECT_EQ(moved->StatusCode(), "200");
-    std::string body;
-    ReadSizes(*moved, &body);
-    EXPECT_EQ(body, "final");
+    EXPECT_EQ(Body(*moved), "final");
     moved.reset();
 
     auto unmoved = session_->OpenUrl(server_.Url("/stays"));
@@ -137,26 +149,15 @@ TEST_F(UrlReaderTest, OpensNothingButReachableHttpAddresses) {
     EXPECT_FALSE(session_->OpenUrl(server_.Url("/feed")));
 }
 
-TEST_F(UrlReaderTest, GivesUpOnAServerThatStopsSending) {
+TEST_F(UrlReaderTest, GivesUpOnAServerThatStopsSendingOrCutsTheBodyShort) {
     server_.AddConnection(test_support::StalledResponse());
     EXPECT_FALSE(Open(server_.Url("/silent"), kShortTimeouts));
-
-    auto halfSent = NormalResponse(200, std::string(10000, 'x'));
-    halfSent.pieces[0].bytes.resize(halfSent.pieces[0].bytes.size() - 5000);
-    halfSent.after = AfterResponse::Stall;
-    server_.AddConnection(halfSent);
-    auto request = session_->OpenUrl(server_.Url("/slow"));
-    ASSERT_TRUE(request);
-    EXPECT_EQ(ReadSizes(*request), (std::vector<long>{4095, 905, -1}));
-}
-
-TEST_F(UrlReaderTest, ABodyCutShortEndsInAFailedRead) {
-    auto cutShort = NormalResponse(200, std::string(10000, 'x'));
-    cutShort.pieces[0].bytes.resize(cutShort.pieces[0].bytes.size() - 5000);
-    server_.AddConnection(cutShort);
-    auto request = Open(server_.Url("/cut"));
-    ASSERT_TRUE(request);
-    EXPECT_EQ(ReadSizes(*request), (std::vector<long>{4095, 905, -1}));
+    for (AfterResponse after : {AfterResponse::Stall, AfterResponse::Close}) {
+        server_.AddConnection(CutShort(5000, after));
+        auto request = session_->OpenUrl(server_.Url("/cut"));
+        ASSERT_TRUE(request);
+        EXPECT_EQ(ReadSizes(*request), (std::vector<long>{4095, 905, -1}));
+    }
 }
 
 TEST_F(UrlReaderTest, ProcessesMessagesWhileWaitingForTheServer) {
@@ -192,10 +193,7 @@ TEST_F(UrlReaderTest, StopsOpeningAtOnceWhenTheApplicationTerminates) {
 }
 
 TEST_F(UrlReaderTest, StopsReadingAtOnceWhenTheApplicationTerminates) {
-    auto halfSent = NormalResponse(200, std::string(10000, 'x'));
-    halfSent.pieces[0].bytes.resize(halfSent.pieces[0].bytes.size() - 9900);
-    halfSent.after = AfterResponse::Stall;
-    server_.AddConnection(halfSent);
+    server_.AddConnection(CutShort(100, AfterResponse::Stall));
     auto request = Open(server_.Url("/slow"));
     ASSERT_TRUE(request);
     OnNextMessages([] { App().Terminate(); });
@@ -224,9 +222,7 @@ TEST_F(UrlReaderTest, GoesThroughTheProxyOfTheEnvironment) {
 
     auto request = Open("http://feeds.example.invalid/rss");
     ASSERT_TRUE(request);
-    std::string body;
-    ReadSizes(*request, &body);
-    EXPECT_EQ(body, "via proxy");
+    EXPECT_EQ(Body(*request), "via proxy");
     ASSERT_EQ(server_.Requests().size(), 1u);
     EXPECT_EQ(server_.Requests()[0].raw.rfind("GET http://feeds.example.invalid/rss HTTP/1.1", 0),
               0u);

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <vector>
 
 #include "platform/message_loop.h"
@@ -17,11 +17,15 @@ namespace {
 constexpr UINT kSelectMessage = WM_USER + 1;
 constexpr UINT kLookupMessage = WM_USER + 2;
 
-void PumpPending() {
-    for (int round = 0; round < 5; ++round) {
-        WaitForInput(10);
-        ProcessPendingMessages();
-    }
+// Binds fd to a port of the system's choice on 127.0.0.1 and returns that address.
+sockaddr_in BindLoopback(int fd) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return address;
 }
 
 struct Reply {
@@ -46,8 +50,9 @@ class Receiver {
         DestroyWindow(window);
         WSACleanup();
     }
-    bool PumpUntil(std::size_t count) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    // Processes messages until count replies came; false when the time ran out first.
+    bool PumpUntil(std::size_t count, std::chrono::milliseconds time = std::chrono::seconds(5)) {
+        auto deadline = std::chrono::steady_clock::now() + time;
         while (replies.size() < count && std::chrono::steady_clock::now() < deadline) {
             WaitForInput(20);
             ProcessPendingMessages();
@@ -71,13 +76,8 @@ class Receiver {
 struct Pair {
     explicit Pair(Receiver& receiver) {
         listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        sockaddr_in address = BindLoopback(listener);
         ::listen(listener, 1);
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
         ours = platform::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         WSAAsyncSelect(ours, receiver.window, kSelectMessage,
                        FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
@@ -170,12 +170,7 @@ TEST(Winsock, ResetIsReportedOnClose) {
 TEST(Winsock, RefusedConnectAndStoppedSelection) {
     Receiver receiver;
     int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    sockaddr_in address = BindLoopback(probe);  // a port where nothing listens
     ::close(probe);
     SOCKET s = platform::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     WSAAsyncSelect(s, receiver.window, kSelectMessage, FD_CONNECT | FD_READ | FD_CLOSE);
@@ -210,10 +205,10 @@ TEST(Winsock, LookupsDeliverEntriesAndCancelledOnesVanish) {
     request =
         WSAAsyncGetHostByName(receiver.window, kLookupMessage, "localhost", buffer, sizeof buffer);
     EXPECT_EQ(WSACancelAsyncRequest(request), 0);
-    HANDLE later = WSAAsyncGetHostByName(receiver.window, kLookupMessage, "localhost", buffer,
-                                         sizeof buffer);
+    HANDLE later =
+        WSAAsyncGetHostByName(receiver.window, kLookupMessage, "localhost", buffer, sizeof buffer);
     ASSERT_TRUE(receiver.PumpUntil(1));
-    PumpPending();
+    EXPECT_FALSE(receiver.PumpUntil(2, std::chrono::milliseconds(50)));
     ASSERT_EQ(receiver.replies.size(), 1u);
     EXPECT_EQ(receiver.replies[0].wParam, later);
     receiver.replies.clear();

@@ -6,10 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
 #include "platform/message_loop.h"
+#include "socket/socket_errors.h"
 
 namespace {
 
@@ -70,30 +72,20 @@ void WriteAll(int fd, const std::string& data) {
 }
 
 std::string ReadExactly(int fd, std::size_t count) {
-    std::string data(count, '\0');
-    std::size_t done = 0;
-    while (done < count) {
-        pollfd waiting{fd, POLLIN, 0};
-        if (::poll(&waiting, 1, 5000) != 1) break;
-        ssize_t n = ::recv(fd, data.data() + done, count - done, 0);
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    data.resize(done);
-    return data;
-}
-
-std::string ReadToEnd(int fd) {
     std::string data;
     char block[65536];
-    for (;;) {
+    while (data.size() < count) {
         pollfd waiting{fd, POLLIN, 0};
         if (::poll(&waiting, 1, 5000) != 1) break;
-        ssize_t n = ::recv(fd, block, sizeof block, 0);
+        ssize_t n = ::recv(fd, block, std::min(sizeof block, count - data.size()), 0);
         if (n <= 0) break;
         data.append(block, static_cast<std::size_t>(n));
     }
     return data;
+}
+
+std::string ReadToEnd(int fd) {
+    return ReadExactly(fd, std::string::npos);
 }
 
 void ResetAndClose(int fd) {
@@ -108,8 +100,6 @@ std::string ClosedPort() {
     ::close(fd);
     return std::to_string(port);
 }
-
-#include <algorithm>
 
 const char* StateName(TSocketState state) {
     static const char* const names[] = {"wsInvalidState", "wsOpened",         "wsBound",
@@ -143,4 +133,49 @@ EventLog::~EventLog() {
 
 int EventLog::Count(const std::string& event) const {
     return static_cast<int>(std::count(events.begin(), events.end(), event));
+}
+
+int ConnectTo(TWSocket& socket, Listener& listener, const std::string& host) {
+    socket.SetAddr(host);
+    socket.SetPort(listener.Port());
+    socket.Connect();
+    int peer = listener.Accept();
+    EXPECT_TRUE(PumpUntil([&] { return socket.State() == wsConnected; }));
+    return peer;
+}
+
+std::string ErrorTextOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const ESocketException& e) {
+        return e.what();
+    }
+    return "no exception";
+}
+
+void ReceiveInto(TWSocket& socket, std::string& received, int blockSize) {
+    socket.OnDataAvailable = [&received, blockSize](TCustomWSocket* sender, std::uint16_t) {
+        std::string block(static_cast<std::size_t>(blockSize), '\0');
+        int n = sender->Receive(block.data(), blockSize);
+        if (n > 0) received.append(block, 0, static_cast<std::size_t>(n));
+    };
+}
+
+void LoopbackTest::StartConnect(const std::string& port) {
+    socket.SetAddr("127.0.0.1");
+    socket.SetPort(port);
+    socket.Connect();
+}
+
+void LoopbackTest::ClosePeer() {
+    if (peer >= 0) ::close(peer);
+    peer = -1;
+}
+
+void LoopbackTest::ExpectNextSessionClosesOnce() {
+    int closed = log.Count("closed 0");
+    ClosePeer();
+    Connect();
+    socket.Close();
+    EXPECT_EQ(log.Count("closed 0"), closed + 1);
 }

@@ -2,6 +2,8 @@
 // calling thread's message loop running.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 
@@ -27,10 +29,10 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 // Processes what is pending now and what arrives within a few loop rounds.
 void PumpPending();
 
-// Blocking helpers on a plain descriptor.
+// Blocking helpers on a plain descriptor; reads stop early when the peer closes (or resets) or
+// nothing comes for 5 s.
 void WriteAll(int fd, const std::string& data);
 std::string ReadExactly(int fd, std::size_t count);
-// Reads until the peer closes (or resets); what was read before.
 std::string ReadToEnd(int fd);
 // Closes with a reset instead of a graceful close.
 void ResetAndClose(int fd);
@@ -57,3 +59,29 @@ struct EventLog {
 };
 
 const char* StateName(TSocketState state);
+
+// Connects socket to the listener, waits for wsConnected and returns the peer's end.
+int ConnectTo(TWSocket& socket, Listener& listener, const std::string& host = "127.0.0.1");
+// The text of the ESocketException that action throws, or "no exception".
+std::string ErrorTextOf(const std::function<void()>& action);
+// Lets OnDataAvailable append what arrives to received, blockSize bytes per Receive.
+void ReceiveInto(TWSocket& socket, std::string& received, int blockSize = 100);
+
+// A socket with its event log and a listener to connect it to; the peer's end closes at the end.
+class LoopbackTest : public ::testing::Test {
+  protected:
+    ~LoopbackTest() override { ClosePeer(); }
+    void Connect(const std::string& host = "127.0.0.1") {
+        peer = ConnectTo(socket, listener, host);
+    }
+    // Starts connecting to 127.0.0.1 at port without waiting.
+    void StartConnect(const std::string& port);
+    void ClosePeer();
+    // After a fault in the last session, the next one must still report its own close once.
+    void ExpectNextSessionClosesOnce();
+
+    Listener listener;
+    TWSocket socket;
+    EventLog log{socket};
+    int peer = -1;
+};

@@ -4,18 +4,16 @@
 
 namespace {
 
-TEST(WSocketLookup, DottedAddressIsAnsweredInsideTheCall) {
-    TWSocket socket;
-    EventLog log(socket);
+using WSocketLookup = LoopbackTest;
+
+TEST_F(WSocketLookup, DottedAddressIsAnsweredInsideTheCall) {
     socket.StartLookup("10.1.2.3");
     EXPECT_EQ(log.events, std::vector<std::string>{"lookup 0"});
     EXPECT_EQ(socket.DnsResult(), "10.1.2.3");
     EXPECT_EQ(socket.DnsResultList(), std::vector<std::string>{"10.1.2.3"});
 }
 
-TEST(WSocketLookup, NamesAreLookedUpInTheBackground) {
-    TWSocket socket;
-    EventLog log(socket);
+TEST_F(WSocketLookup, NamesAreLookedUpInTheBackground) {
     // Only the second of two lookups in a row reports; 256.1.2.3 is a name, not an address.
     socket.StartLookup("256.1.2.3");
     socket.StartLookup("localhost");
@@ -33,9 +31,7 @@ TEST(WSocketLookup, NamesAreLookedUpInTheBackground) {
     EXPECT_EQ(socket.DnsResult(), "");
 }
 
-TEST(WSocketLookup, CancelEndsWithInterruptedAndNoLaterReply) {
-    TWSocket socket;
-    EventLog log(socket);
+TEST_F(WSocketLookup, CancelEndsWithInterruptedAndNoLaterReply) {
     socket.CancelLookup();
     EXPECT_TRUE(log.events.empty());
     socket.StartLookup("localhost");
@@ -51,7 +47,7 @@ TEST(WSocketLookup, CancelEndsWithInterruptedAndNoLaterReply) {
     EXPECT_EQ(log.events.back(), "lookup 10022");
 }
 
-TEST(WSocketLookup, DestroyingWithALookupPendingIsQuiet) {
+TEST(WSocketLookupEnd, DestroyingWithALookupPendingIsQuiet) {
     auto socket = std::make_unique<TWSocket>();
     bool raised = false;
     socket->OnDnsLookupDone = [&](TCustomWSocket*, std::uint16_t) { raised = true; };
@@ -61,9 +57,7 @@ TEST(WSocketLookup, DestroyingWithALookupPendingIsQuiet) {
     EXPECT_FALSE(raised);
 }
 
-TEST(WSocketLookup, ReverseLookupOfLoopback) {
-    TWSocket socket;
-    EventLog log(socket);
+TEST_F(WSocketLookup, ReverseLookupOfLoopback) {
     socket.ReverseLookupNow("127.0.0.1");
     ASSERT_EQ(log.events.size(), 1u);
     if (log.events[0] == "lookup 0") {

@@ -19,23 +19,17 @@ class ChainProbe : public TWSocket {
     }
 };
 
-int ConnectTo(TWSocket& socket, Listener& listener) {
-    socket.SetAddr("127.0.0.1");
-    socket.SetPort(listener.Port());
-    socket.Connect();
-    int peer = listener.Accept();
-    EXPECT_TRUE(PumpUntil([&] { return socket.State() == wsConnected; }));
-    return peer;
-}
+// A connected socket whose first, unasked OnDataSent has passed.
+class WSocketSend : public LoopbackTest {
+  protected:
+    void SetUp() override {
+        Connect();
+        ASSERT_TRUE(PumpUntil([&] { return log.Has("sent 0"); }));
+        log.events.clear();
+    }
+};
 
-std::string Pattern(std::size_t size) {
-    std::string data(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        data[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
-    return data;
-}
-
-TEST(WSocketSend, BlocksAreQueuedInChunksOf1460) {
+TEST(WSocketSendChain, BlocksAreQueuedInChunksOf1460) {
     ChainProbe socket;
     std::string data(3000, 'q');
     socket.QueueSendData(data.data(), 3000);
@@ -47,13 +41,20 @@ TEST(WSocketSend, BlocksAreQueuedInChunksOf1460) {
     EXPECT_EQ(socket.Chain().size(), 4u);
 }
 
-TEST(WSocketSend, SentEventComesFromTheLoopNeverInsideSend) {
+TEST(WSocketSendChain, AbortDropsQueuedBytes) {
     Listener listener;
-    TWSocket socket;
-    EventLog log(socket);
+    ChainProbe socket;
     int peer = ConnectTo(socket, listener);
-    ASSERT_TRUE(PumpUntil([&] { return log.Has("sent 0"); }));
-    log.events.clear();
+    std::string data(16 * 1024 * 1024, 'a');
+    socket.Send(data.data(), static_cast<int>(data.size()));
+    EXPECT_FALSE(socket.Chain().empty());
+    socket.Abort();
+    EXPECT_TRUE(socket.Chain().empty());
+    EXPECT_EQ(socket.State(), wsClosed);
+    ::close(peer);
+}
+
+TEST_F(WSocketSend, SentEventComesFromTheLoopNeverInsideSend) {
     std::vector<int> sendData;
     socket.OnSendData = [&](TCustomWSocket*, int bytes) { sendData.push_back(bytes); };
     EXPECT_EQ(socket.Send("0123456789", 10), 10);
@@ -64,18 +65,13 @@ TEST(WSocketSend, SentEventComesFromTheLoopNeverInsideSend) {
     // Even an empty send on an empty chain ends with OnDataSent.
     EXPECT_EQ(socket.Send(nullptr, 0), 0);
     ASSERT_TRUE(PumpUntil([&] { return log.Count("sent 0") == 2; }));
-    ::close(peer);
 }
 
-TEST(WSocketSend, PartlyTakenSendDrainsWithOneSentEvent) {
-    Listener listener;
-    TWSocket socket;
-    EventLog log(socket);
-    int peer = ConnectTo(socket, listener);
-    ASSERT_TRUE(PumpUntil([&] { return log.Has("sent 0"); }));
-    log.events.clear();
+TEST_F(WSocketSend, PartlyTakenSendDrainsWithOneSentEvent) {
     // More than the kernel holds while the peer does not read.
-    std::string data = Pattern(16 * 1024 * 1024);
+    std::string data(16 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
     EXPECT_EQ(socket.Send(data.data(), static_cast<int>(data.size())),
               static_cast<int>(data.size()));
     PumpPending();
@@ -89,57 +85,20 @@ TEST(WSocketSend, PartlyTakenSendDrainsWithOneSentEvent) {
     PumpPending();
     EXPECT_EQ(log.Count("sent 0"), 1);
     EXPECT_TRUE(received == data);
-    ::close(peer);
 }
 
-TEST(WSocketSend, SendWhileNotConnectedIsRefusedAndCloses) {
-    Listener listener;
-    TWSocket socket;
-    EventLog log(socket);
-    int errors = 0;
-    socket.OnError = [&](TCustomWSocket*) { ++errors; };
-    socket.SetAddr("127.0.0.1");
-    socket.SetPort(listener.Port());
-    socket.Connect();
-    ASSERT_EQ(socket.State(), wsConnecting);
-    EXPECT_EQ(socket.Send("x", 1), -1);
-    EXPECT_EQ(socket.LastError(), 10057);
-    EXPECT_EQ(errors, 1);
-    EXPECT_EQ(socket.State(), wsClosed);
-    EXPECT_EQ(log.Count("closed 10057"), 1);
-    int peer = listener.Accept();
-    ::close(peer);
-
-    TWSocket closed;
-    try {
-        closed.SendText("x");
-        FAIL() << "no exception";
-    } catch (const ESocketException& e) {
-        EXPECT_STREQ(e.what(), "Socket is not connected (#10057 in Send)");
-    }
-}
-
-TEST(WSocketSend, ResetDuringDrainClosesOnceWithTheResetCode) {
-    Listener listener;
-    TWSocket socket;
-    EventLog log(socket);
-    int peer = ConnectTo(socket, listener);
-    ASSERT_TRUE(PumpUntil([&] { return log.Has("sent 0"); }));
+TEST_F(WSocketSend, ResetDuringDrainClosesOnceWithTheResetCode) {
     std::string data(16 * 1024 * 1024, 'r');
     socket.Send(data.data(), static_cast<int>(data.size()));
     ResetAndClose(peer);
+    peer = -1;
     ASSERT_TRUE(PumpUntil([&] { return socket.State() == wsClosed; }));
     PumpPending();
     EXPECT_EQ(log.Count("closed 10054"), 1);
     EXPECT_EQ(log.Count("closed 0"), 0);
 }
 
-TEST(WSocketSend, CloseFromOnSendDataStopsTheDrainWithOneSessionClosed) {
-    Listener listener;
-    TWSocket socket;
-    EventLog log(socket);
-    int peer = ConnectTo(socket, listener);
-    ASSERT_TRUE(PumpUntil([&] { return log.Has("sent 0"); }));
+TEST_F(WSocketSend, CloseFromOnSendDataStopsTheDrainWithOneSessionClosed) {
     socket.OnSendData = [](TCustomWSocket* sender, int) { sender->Close(); };
     std::string data(3000, 's');
     EXPECT_EQ(socket.Send(data.data(), 3000), 3000);
@@ -147,27 +106,27 @@ TEST(WSocketSend, CloseFromOnSendDataStopsTheDrainWithOneSessionClosed) {
     EXPECT_EQ(socket.State(), wsClosed);
     EXPECT_EQ(log.Count("closed 0"), 1);
     EXPECT_EQ(log.Count("closed 10038"), 0);
-    ::close(peer);
-
-    // The next connection still reports its own close.
     socket.OnSendData = nullptr;
-    peer = ConnectTo(socket, listener);
-    socket.Close();
-    EXPECT_EQ(log.Count("closed 0"), 2);
-    ::close(peer);
+    ExpectNextSessionClosesOnce();
 }
 
-TEST(WSocketSend, AbortDropsQueuedBytes) {
-    Listener listener;
-    ChainProbe socket;
-    int peer = ConnectTo(socket, listener);
-    std::string data(16 * 1024 * 1024, 'a');
-    socket.Send(data.data(), static_cast<int>(data.size()));
-    EXPECT_FALSE(socket.Chain().empty());
-    socket.Abort();
-    EXPECT_TRUE(socket.Chain().empty());
+using WSocketSendUnconnected = LoopbackTest;
+
+TEST_F(WSocketSendUnconnected, SendIsRefusedAndCloses) {
+    int errors = 0;
+    socket.OnError = [&](TCustomWSocket*) { ++errors; };
+    StartConnect(listener.Port());
+    ASSERT_EQ(socket.State(), wsConnecting);
+    EXPECT_EQ(socket.Send("x", 1), -1);
+    EXPECT_EQ(socket.LastError(), 10057);
+    EXPECT_EQ(errors, 1);
     EXPECT_EQ(socket.State(), wsClosed);
-    ::close(peer);
+    EXPECT_EQ(log.Count("closed 10057"), 1);
+    peer = listener.Accept();
+
+    TWSocket closed;
+    EXPECT_EQ(ErrorTextOf([&] { closed.SendText("x"); }),
+              "Socket is not connected (#10057 in Send)");
 }
 
 }  // namespace
