@@ -38,20 +38,30 @@ class FeedMonitorTest : public ::testing::Test {
     void WriteListFile(const std::string& bytes) const {
         std::ofstream(ListPath(), std::ios::binary) << bytes;
     }
-    std::string ReadListFile() const {
-        std::ifstream file(ListPath(), std::ios::binary);
+    static std::string ReadFile(const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
         std::ostringstream bytes;
         bytes << file.rdbuf();
         return bytes.str();
     }
-    std::vector<std::string> Urls() const {
+    std::string ReadListFile() const { return ReadFile(ListPath()); }
+    static std::vector<std::string> UrlsOf(const FeedMonitor& monitor) {
         std::vector<std::string> urls;
-        for (const FeedEntry& entry : monitor_->FeedEntries)
+        for (const FeedEntry& entry : monitor.FeedEntries)
             urls.push_back(entry.FeedUrl);
         return urls;
     }
+    std::vector<std::string> Urls() const { return UrlsOf(*monitor_); }
     // The list box shows the registry row by row.
     void ExpectRowsMatchRegistry() const { EXPECT_EQ(view_.rows, Urls()); }
+    // The last box shown is the run's summary, with text k and caption k + 1.
+    void ExpectSummary(int k) const {
+        ASSERT_FALSE(app_.ShownBoxes().empty());
+        const auto& box = app_.ShownBoxes().back();
+        EXPECT_EQ(box.text, monitor_->MessageText(k));
+        EXPECT_EQ(box.caption, monitor_->MessageText(k + 1));
+        EXPECT_EQ(box.buttons, platform::MessageBoxButtons::Ok);
+    }
 
     platform::HeadlessApplication app_;
     platform::Application* previous_;

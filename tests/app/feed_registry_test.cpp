@@ -74,13 +74,17 @@ TEST_F(FeedRegistry, AddDeleteAndAboutDoNothingDuringARun) {
     EXPECT_EQ(view_.aboutShown, 0);
     EXPECT_TRUE(app_.ShownBoxes().empty());
 
-    // The folder button, the proxy box and the language menu still work.
+    // The folder button, the proxy box (showing and hiding the proxy field and its caption) and
+    // the language menu still work.
     app_.ScriptDirectory(programDir_ + "picked");
     monitor_->Button4Click();
     EXPECT_EQ(view_.folderText, programDir_ + "picked/");
-    view_.proxyChecked = true;
-    monitor_->CheckBox1Click();
-    EXPECT_TRUE(view_.visible.at({Window::Main, "ProxyEdit"}));
+    for (bool checked : {true, false}) {
+        view_.proxyChecked = checked;
+        monitor_->CheckBox1Click();
+        EXPECT_EQ(view_.visible.at({Window::Main, "ProxyEdit"}), checked);
+        EXPECT_EQ(view_.visible.at({Window::Main, "Label4"}), checked);
+    }
     monitor_->English1Click();
     EXPECT_EQ(monitor_->UiLanguage, 1);
 
@@ -103,15 +107,6 @@ TEST_F(FeedRegistry, TheFolderButtonPutsThePickedFolderWithItsSeparatorIntoTheFi
     EXPECT_EQ(view_.folderText, programDir_);
     // The folder itself is taken from the field only when needed.
     EXPECT_EQ(monitor_->DownloadFolder, "");
-}
-
-TEST_F(FeedRegistry, TheProxyBoxShowsAndHidesTheProxyFieldAndItsCaption) {
-    for (bool checked : {true, false}) {
-        view_.proxyChecked = checked;
-        monitor_->CheckBox1Click();
-        EXPECT_EQ(view_.visible.at({Window::Main, "ProxyEdit"}), checked);
-        EXPECT_EQ(view_.visible.at({Window::Main, "Label4"}), checked);
-    }
 }
 
 }  // namespace

@@ -28,7 +28,9 @@ int CentredLabelLeft(const char* text) {
            RecordingView::kLabelPixelsPerByte * static_cast<int>(std::string(text).size()) / 2;
 }
 
-TEST_F(Languages, EachSwitchRewritesEveryCaptionOfBothWindows) {
+// Each switch rewrites every caption of both windows, disables its own menu entry and centres
+// the progress headings on their new widths.
+TEST_F(Languages, EachSwitchRewritesBothWindows) {
     monitor_->English1Click();
     for (const Expected& caption : kCaptions)
         EXPECT_EQ(view_.Caption(caption.window, caption.control), caption.english)
@@ -36,32 +38,20 @@ TEST_F(Languages, EachSwitchRewritesEveryCaptionOfBothWindows) {
     // Every switchable caption: 13 of the main window, 4 of the progress window.
     EXPECT_EQ(view_.captions.size(), 17u);
     EXPECT_EQ(monitor_->UiLanguage, 1);
+    EXPECT_FALSE(view_.enabled.at({Window::Main, "English1"}));
+    EXPECT_TRUE(view_.enabled.at({Window::Main, "Deutsch1"}));
+    // 17 bytes of 7 pixels: an odd width in an even window.
+    EXPECT_EQ((view_.lefts.at({Window::Progress, "Label2"})), 157);
+    EXPECT_EQ((view_.lefts.at({Window::Progress, "Label3"})),
+              CentredLabelLeft("Current Download:"));
 
     monitor_->Deutsch1Click();
     for (const Expected& caption : kCaptions)
         EXPECT_EQ(view_.Caption(caption.window, caption.control), caption.german)
             << caption.control;
     EXPECT_EQ(monitor_->UiLanguage, 0);
-}
-
-TEST_F(Languages, TheEntryOfTheCurrentLanguageCannotBeChosen) {
-    monitor_->InEnglish();
-    EXPECT_FALSE(view_.enabled.at({Window::Main, "English1"}));
-    EXPECT_TRUE(view_.enabled.at({Window::Main, "Deutsch1"}));
-    monitor_->InDeutsch();
     EXPECT_TRUE(view_.enabled.at({Window::Main, "English1"}));
     EXPECT_FALSE(view_.enabled.at({Window::Main, "Deutsch1"}));
-}
-
-TEST_F(Languages, TheProgressHeadingsAreCentredOnTheirNewWidths) {
-    monitor_->InEnglish();
-    // 17 bytes of 7 pixels: an odd width in an even window.
-    EXPECT_EQ((view_.lefts.at({Window::Progress, "Label2"})),
-              CentredLabelLeft("files to download"));
-    EXPECT_EQ((view_.lefts.at({Window::Progress, "Label2"})), 157);
-    EXPECT_EQ((view_.lefts.at({Window::Progress, "Label3"})),
-              CentredLabelLeft("Current Download:"));
-    monitor_->InDeutsch();
     EXPECT_EQ((view_.lefts.at({Window::Progress, "Label2"})),
               CentredLabelLeft("Dateien werden gedownloadet"));
     EXPECT_EQ((view_.lefts.at({Window::Progress, "Label3"})),

@@ -42,44 +42,34 @@ TEST_F(ListFile, SavingTakesTheFolderFromItsFieldAndEndsWithoutALineEnd) {
     EXPECT_EQ(monitor_->DownloadFolder, "/home/me/Podcasts/");
 }
 
-TEST_F(ListFile, TrustsACountLargerThanTheUrlLines) {
-    WriteListFile("3\r\nhttp://only.example\r\n/folder/");
-    monitor_->ListeLaden();
-    EXPECT_EQ(Urls(), (std::vector<std::string>{"http://only.example", "/folder/", ""}));
-    ExpectRowsMatchRegistry();
-    EXPECT_EQ(monitor_->DownloadFolder, programDir_ + "Download/");
-    EXPECT_EQ(view_.folderText, programDir_ + "Download/");
-}
-
-TEST_F(ListFile, KeepsOnlyTheLow16BitsOfTheCount) {
-    WriteListFile("65536\r\n/folder/\r\nhttp://never.example");
-    monitor_->ListeLaden();
-    EXPECT_EQ(monitor_->FeedCount(), 0);
-    EXPECT_EQ(monitor_->DownloadFolder, "/folder/");
-
-    WriteListFile("65538\r\na\r\nb\r\n/f/");
-    RecordingView otherView;
-    FeedMonitor other(otherView, programDir_);
-    other.ListeLaden();
-    EXPECT_EQ(other.FeedCount(), 2);
-    EXPECT_EQ(other.DownloadFolder, "/f/");
-}
-
-TEST_F(ListFile, MissingOrEmptyFolderLineGivesTheDefaultAndAFolderGetsItsSeparator) {
-    for (const char* bytes : {"0", "0\r\n", "0\r\n\r\n"}) {
-        WriteListFile(bytes);
-        monitor_->ListeLaden();
-        EXPECT_EQ(monitor_->DownloadFolder, programDir_ + "Download/") << bytes;
-        EXPECT_EQ(monitor_->FeedCount(), 0);
+// Loading trusts the count line, kept to its low 16 bits, and reads a missing or empty folder
+// line as the default folder; a folder gets its separator, and lines may end in LF alone.
+TEST_F(ListFile, LoadsTheCountedLinesAndTheFolderLine) {
+    const std::string standard = programDir_ + "Download/";
+    const struct {
+        std::string bytes;
+        std::vector<std::string> urls;
+        std::string folder;
+    } cases[] = {
+        {"3\r\nhttp://only.example\r\n/folder/", {"http://only.example", "/folder/", ""}, standard},
+        {"65536\r\n/folder/\r\nhttp://never.example", {}, "/folder/"},
+        {"65538\r\na\r\nb\r\n/f/", {"a", "b"}, "/f/"},
+        {"0", {}, standard},
+        {"0\r\n", {}, standard},
+        {"0\r\n\r\n", {}, standard},
+        {"0\r\n/music", {}, "/music/"},
+        {"1\nhttp://lf.example\n/lf", {"http://lf.example"}, "/lf/"},
+    };
+    for (const auto& c : cases) {
+        WriteListFile(c.bytes);
+        RecordingView view;
+        FeedMonitor monitor(view, programDir_);
+        monitor.ListeLaden();
+        EXPECT_EQ(UrlsOf(monitor), c.urls) << c.bytes;
+        EXPECT_EQ(view.rows, c.urls) << c.bytes;
+        EXPECT_EQ(monitor.DownloadFolder, c.folder) << c.bytes;
+        EXPECT_EQ(view.folderText, c.folder) << c.bytes;
     }
-    WriteListFile("0\r\n/music");
-    monitor_->ListeLaden();
-    EXPECT_EQ(monitor_->DownloadFolder, "/music/");
-    // Lines ended by LF alone read the same.
-    WriteListFile("1\nhttp://lf.example\n/lf");
-    monitor_->ListeLaden();
-    EXPECT_EQ(monitor_->FeedEntries.at(0).FeedUrl, "http://lf.example");
-    EXPECT_EQ(monitor_->DownloadFolder, "/lf/");
 }
 
 TEST_F(ListFile, ACountThatIsNoIntegerStopsTheLoadWithItsText) {

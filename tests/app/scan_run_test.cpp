@@ -53,15 +53,6 @@ class ScanRunTest : public testing::FeedMonitorTest {
         return paths;
     }
 
-    // The last box shown, which must be the summary with text k and caption k + 1.
-    void ExpectSummary(int k) {
-        ASSERT_FALSE(app_.ShownBoxes().empty());
-        const auto& box = app_.ShownBoxes().back();
-        EXPECT_EQ(box.text, monitor_->MessageText(k));
-        EXPECT_EQ(box.caption, monitor_->MessageText(k + 1));
-        EXPECT_EQ(box.buttons, platform::MessageBoxButtons::Ok);
-    }
-
     void ExpectQuestionAbout(std::size_t box, const std::string& url) {
         ASSERT_LT(box, app_.ShownBoxes().size());
         EXPECT_EQ(app_.ShownBoxes()[box].text,

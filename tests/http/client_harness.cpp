@@ -108,3 +108,14 @@ std::uint16_t ClosedPort() {
     ::close(fd);
     return ntohs(address.sin_port);
 }
+
+void ExpectAbortedOnce(const ClientHarness& h, const GetOutcome& outcome,
+                       const std::string& label) {
+    EXPECT_TRUE(outcome.raised) << label;
+    EXPECT_EQ(outcome.errorNumber, 404) << label;
+    EXPECT_EQ(outcome.message, "Connection aborted on request") << label;
+    EXPECT_EQ(h.cli.StatusCode(), 404) << label;
+    EXPECT_EQ(h.requestDoneCount, 1) << label;
+    EXPECT_EQ(h.lastErrCode, httpErrAborted) << label;
+    EXPECT_EQ(h.cli.State(), httpReady) << label;
+}

@@ -13,6 +13,7 @@
 
 #include "http/http_cli.h"
 #include "platform/streams.h"
+#include "tests/support/scripted_http_server.h"
 
 using namespace std::chrono_literals;
 
@@ -61,3 +62,14 @@ class ClientHarness {
 
 // A port on 127.0.0.1 where nothing listens.
 std::uint16_t ClosedPort();
+
+// The request ended once, as cancelled, and Get raised the cancel.
+void ExpectAbortedOnce(const ClientHarness& h, const GetOutcome& outcome,
+                       const std::string& label = "");
+
+// A scripted server and a client under test.
+class HttpClientTest : public ::testing::Test {
+  protected:
+    test_support::ScriptedHttpServer server;
+    ClientHarness h;
+};

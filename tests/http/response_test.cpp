@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/http/client_harness.h"
-#include "tests/support/scripted_http_server.h"
 
 using test_support::AfterResponse;
 using test_support::InPieces;
@@ -13,6 +12,8 @@ using test_support::ScriptedResponse;
 
 namespace {
 
+using HttpResponseTest = HttpClientTest;
+
 std::vector<std::string> Without(const std::vector<std::string>& events,
                                  const std::string& prefix) {
     std::vector<std::string> kept;
@@ -21,11 +22,9 @@ std::vector<std::string> Without(const std::vector<std::string>& events,
     return kept;
 }
 
-TEST(HttpResponseTest, BodyInTheSamePacketAsTheHeader) {
-    ScriptedHttpServer server;
+TEST_F(HttpResponseTest, BodyInTheSamePacketAsTheHeader) {
     server.AddConnection(
         RawResponse("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nX-Other: y\r\n\r\nhello"));
-    ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
 
     EXPECT_EQ(
@@ -45,15 +44,13 @@ TEST(HttpResponseTest, BodyInTheSamePacketAsTheHeader) {
               (std::vector<std::string>{"HTTP/1.1 200 OK", "Content-Length: 5", "X-Other: y"}));
 }
 
-TEST(HttpResponseTest, ChunkedBodyOneBytePerPacketEndsAtTheLastChunk) {
-    ScriptedHttpServer server;
+TEST_F(HttpResponseTest, ChunkedBodyOneBytePerPacketEndsAtTheLastChunk) {
     // The server holds the connection afterwards: the end must come from the chunks alone.
     auto response = RawResponse(
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
         "5\r\nhello\r\n0\r\n\r\n",
         AfterResponse::Stall);
     server.AddConnection(InPieces(response, 1, 1ms));
-    ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
     EXPECT_EQ(h.body.Data(), "hello");
     EXPECT_EQ(h.cli.BodyReceivedCount(), 5);
@@ -63,15 +60,13 @@ TEST(HttpResponseTest, ChunkedBodyOneBytePerPacketEndsAtTheLastChunk) {
     EXPECT_TRUE(h.HasTrace("httpChunkDone, end of document"));
 }
 
-TEST(HttpResponseTest, ChunkExtensionsAreSkippedAndHexSizesRead) {
-    ScriptedHttpServer server;
+TEST_F(HttpResponseTest, ChunkExtensionsAreSkippedAndHexSizesRead) {
     server.AddConnection(
         RawResponse("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n"
                     "3;name=\"v;x\"\r\nabc\r\n"
                     "A\r\n0123456789\r\n"
                     "0;last\r\n\r\n",
                     AfterResponse::Stall));
-    ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
     EXPECT_EQ(h.body.Data(), "abc0123456789");
     EXPECT_TRUE(h.HasTrace("ChunkLength = 10"));
@@ -79,13 +74,11 @@ TEST(HttpResponseTest, ChunkExtensionsAreSkippedAndHexSizesRead) {
 
 // A length given beside the chunks counts the decoded document, not the bytes on the wire: the
 // chunks alone decide where the document ends.
-TEST(HttpResponseTest, ChunkedBodyWithALengthEndsAtTheLastChunk) {
-    ScriptedHttpServer server;
+TEST_F(HttpResponseTest, ChunkedBodyWithALengthEndsAtTheLastChunk) {
     server.AddConnection(
         RawResponse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n"
                     "5\r\nhello\r\n0\r\n\r\n",
                     AfterResponse::Stall));
-    ClientHarness h;
     GetOutcome outcome = h.Get(server.Url("/"), 2s);
     EXPECT_FALSE(outcome.raised) << outcome.message;
     EXPECT_EQ(h.body.Data(), "hello");
@@ -93,12 +86,10 @@ TEST(HttpResponseTest, ChunkedBodyWithALengthEndsAtTheLastChunk) {
     EXPECT_EQ(h.lastErrCode, 0);
 }
 
-TEST(HttpResponseTest, InterimContinueResponseIsPassedOver) {
-    ScriptedHttpServer server;
+TEST_F(HttpResponseTest, InterimContinueResponseIsPassedOver) {
     server.AddConnection(
         RawResponse("HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n"
                     "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
-    ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
     EXPECT_EQ(h.EventsStartingWith("HeaderBegin").size(), 1u);
     EXPECT_EQ(h.EventsStartingWith("HeaderEnd").size(), 1u);
@@ -107,11 +98,9 @@ TEST(HttpResponseTest, InterimContinueResponseIsPassedOver) {
     EXPECT_EQ(h.body.Data(), "ok");
 }
 
-TEST(HttpResponseTest, WithoutLengthTheBodyEndsWhenTheServerCloses) {
-    ScriptedHttpServer server;
+TEST_F(HttpResponseTest, WithoutLengthTheBodyEndsWhenTheServerCloses) {
     server.AddConnection(
         InPieces(RawResponse("HTTP/1.0 200 OK\r\nContent-Length: many\r\n\r\nabcdef"), 4, 2ms));
-    ClientHarness h;
     GetOutcome outcome = h.Get(server.Url("/"));
     EXPECT_FALSE(outcome.raised) << outcome.message;
     EXPECT_EQ(h.cli.DocumentLength(), -1);
@@ -123,28 +112,23 @@ TEST(HttpResponseTest, WithoutLengthTheBodyEndsWhenTheServerCloses) {
     EXPECT_EQ(h.lastErrCode, 0);
 }
 
-TEST(HttpResponseTest, DocumentWithoutHeaderIsTakenAsHtml) {
-    ScriptedHttpServer server;
+TEST_F(HttpResponseTest, DocumentWithoutHeaderIsTakenAsHtml) {
     server.AddConnection(RawResponse("<hTmL><body>x</body>\r\n</html>"));
-    ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/dir/page.exe")).raised);
     EXPECT_EQ(h.body.Data(), "<hTmL><body>x</body></html>");
     EXPECT_EQ(h.cli.ContentType(), "text/html");
     EXPECT_EQ(h.cli.StatusCode(), 0);
 }
 
-TEST(HttpResponseTest, EmptyFirstLineIsAnEmptyHeaderWithoutBody) {
-    ScriptedHttpServer server;
+TEST_F(HttpResponseTest, EmptyFirstLineIsAnEmptyHeaderWithoutBody) {
     server.AddConnection(RawResponse("\r\nignored"));
-    ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
     EXPECT_EQ(h.cli.StatusCode(), 0);
     EXPECT_EQ(h.body.Data(), "");
     EXPECT_TRUE(h.EventsStartingWith("DocBegin").empty());
 }
 
-TEST(HttpResponseTest, RecognisedFieldsAndTheDocumentName) {
-    ScriptedHttpServer server;
+TEST_F(HttpResponseTest, RecognisedFieldsAndTheDocumentName) {
     server.AddConnection(
         RawResponse("HTTP/1.0 206 Partial\r\n"
                     "Content-Type: Text/HTML\r\n"
@@ -153,7 +137,6 @@ TEST(HttpResponseTest, RecognisedFieldsAndTheDocumentName) {
                     "Accept-Ranges:    bytes\r\n"
                     "No colon here\r\n"
                     "Content-Length:  3 \r\n\r\nabc"));
-    ClientHarness h;
     std::vector<std::string> cookies;
     h.cli.OnCookie = [&cookies](THttpCli*, const std::string& data, bool& accept) {
         EXPECT_TRUE(accept);
@@ -174,13 +157,11 @@ TEST(HttpResponseTest, RecognisedFieldsAndTheDocumentName) {
     EXPECT_EQ(h.cli.DocumentName(), "file.htm");
 }
 
-TEST(HttpResponseTest, OverlongHeaderLineIsCutAndReadingGoesOn) {
-    ScriptedHttpServer server;
+TEST_F(HttpResponseTest, OverlongHeaderLineIsCutAndReadingGoesOn) {
     std::string longLine = "X-Long: " + std::string(20000, 'x');
     server.AddConnection(InPieces(
         RawResponse("HTTP/1.0 200 OK\r\n" + longLine + "\r\nContent-Length: 4\r\n\r\nbody"), 3000,
         1ms));
-    ClientHarness h;
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
     EXPECT_EQ(h.body.Data(), "body");
     ASSERT_EQ(h.cli.ResponseHeaderLines().size(), 3u);
@@ -188,11 +169,9 @@ TEST(HttpResponseTest, OverlongHeaderLineIsCutAndReadingGoesOn) {
     EXPECT_EQ(h.cli.ResponseHeaderLines()[2], "Content-Length: 4");
 }
 
-TEST(HttpResponseTest, ErrorStatusRaisesAndAuthenticationStatusDoesNot) {
-    ScriptedHttpServer server;
+TEST_F(HttpResponseTest, ErrorStatusRaisesAndAuthenticationStatusDoesNot) {
     server.AddConnection(NormalResponse(404, "missing"));
     server.AddConnection(NormalResponse(401, "who?"));
-    ClientHarness h;
     GetOutcome notFound = h.Get(server.Url("/gone"));
     EXPECT_TRUE(notFound.raised);
     EXPECT_EQ(notFound.errorNumber, 404);
