@@ -1,10 +1,5 @@
 #include "tests/http/client_harness.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "platform/message_loop.h"
@@ -95,18 +90,6 @@ std::vector<std::string> ClientHarness::EventsStartingWith(const std::string& pr
 
 bool ClientHarness::HasTrace(const std::string& line) const {
     return std::find(cli.traceLines.begin(), cli.traceLines.end(), line) != cli.traceLines.end();
-}
-
-std::uint16_t ClosedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 void ExpectAbortedOnce(const ClientHarness& h, const GetOutcome& outcome,

@@ -60,9 +60,6 @@ class ClientHarness {
     platform::HWND watchdogWindow_ = 0;
 };
 
-// A port on 127.0.0.1 where nothing listens.
-std::uint16_t ClosedPort();
-
 // The request ended once, as cancelled, and Get raised the cancel.
 void ExpectAbortedOnce(const ClientHarness& h, const GetOutcome& outcome,
                        const std::string& label = "");

@@ -5,6 +5,7 @@
 #include "platform/application.h"
 #include "platform/headless_application.h"
 #include "tests/http/client_harness.h"
+#include "tests/support/loopback_port.h"
 
 using test_support::AfterResponse;
 using test_support::NormalResponse;
@@ -25,7 +26,8 @@ TEST_F(HttpLifecycleTest, MultiThreadedWaitPumpsTheThreadsOwnQueue) {
 }
 
 TEST_F(HttpLifecycleTest, RefusedConnectEndsWithTheSocketErrorText) {
-    GetOutcome outcome = h.Get("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/");
+    GetOutcome outcome =
+        h.Get("http://127.0.0.1:" + std::to_string(test_support::ClosedLoopbackPort()) + "/");
     EXPECT_TRUE(outcome.raised);
     EXPECT_EQ(outcome.errorNumber, 404);
     EXPECT_EQ(outcome.message, SocketErrorText(10061) + " (Error #10061)");

@@ -10,23 +10,15 @@
 #include <vector>
 
 #include "platform/message_loop.h"
+#include "tests/support/loopback_port.h"
 
 namespace platform {
+using test_support::BindLoopback;
+
 namespace {
 
 constexpr UINT kSelectMessage = WM_USER + 1;
 constexpr UINT kLookupMessage = WM_USER + 2;
-
-// Binds fd to a port of the system's choice on 127.0.0.1 and returns that address.
-sockaddr_in BindLoopback(int fd) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return address;
-}
 
 struct Reply {
     UINT message;

@@ -12,23 +12,16 @@
 
 #include "platform/message_loop.h"
 #include "socket/socket_errors.h"
+#include "tests/support/loopback_port.h"
 
 namespace {
 
 int OpenListener(int& port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 16) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("cannot listen on 127.0.0.1");
-    port = ntohs(address.sin_port);
+    port = ntohs(test_support::BindLoopback(fd).sin_port);
+    if (::listen(fd, 16) != 0) throw std::runtime_error("cannot listen on 127.0.0.1");
     return fd;
 }
-
 }  // namespace
 
 Listener::Listener() {
@@ -95,10 +88,7 @@ void ResetAndClose(int fd) {
 }
 
 std::string ClosedPort() {
-    int port = 0;
-    int fd = OpenListener(port);
-    ::close(fd);
-    return std::to_string(port);
+    return std::to_string(test_support::ClosedLoopbackPort());
 }
 
 const char* StateName(TSocketState state) {

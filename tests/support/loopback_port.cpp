@@ -1,0 +1,29 @@
+#include "tests/support/loopback_port.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace test_support {
+
+sockaddr_in BindLoopback(int fd) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("cannot bind a socket on 127.0.0.1");
+    return address;
+}
+
+std::uint16_t ClosedLoopbackPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::uint16_t port = ntohs(BindLoopback(fd).sin_port);
+    ::close(fd);
+    return port;
+}
+
+}  // namespace test_support

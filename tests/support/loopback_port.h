@@ -1,0 +1,17 @@
+// Ports on 127.0.0.1 for tests that open plain POSIX sockets of their own.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+
+namespace test_support {
+
+// Binds fd to a port of the system's choice on 127.0.0.1 and returns that address; throws
+// std::runtime_error when the system refuses.
+sockaddr_in BindLoopback(int fd);
+
+// A port on 127.0.0.1 where nothing listens.
+std::uint16_t ClosedLoopbackPort();
+
+}  // namespace test_support
