@@ -65,17 +65,20 @@ void WriteTextFile(const std::string& path, const std::string& text) {
     if (!out.flush()) throw std::runtime_error("cannot write " + path);
 }
 
-std::uint16_t FreeLoopbackPort() { return ClosedLoopbackPort(); }
+std::uint16_t FreeLoopbackPort() {
+    return ClosedLoopbackPort();
+}
 
 ServerProcess::ServerProcess(const std::vector<std::string>& argv, std::uint16_t port,
                              std::chrono::milliseconds startTimeout)
     : port_(port) {
     if (argv.empty() || ::access(argv[0].c_str(), X_OK) != 0)
-        throw std::runtime_error("server program not installed: " +
-                                 (argv.empty() ? std::string("(none)") : argv[0]) +
-                                 " (scripts/setup.sh installs it)");
+        throw std::runtime_error(
+            "server program not installed: " + (argv.empty() ? std::string("(none)") : argv[0]) +
+            " (scripts/setup.sh installs it)");
     std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    for (const auto& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("cannot fork for " + argv[0]);
@@ -93,14 +96,16 @@ ServerProcess::ServerProcess(const std::vector<std::string>& argv, std::uint16_t
         }
         if (std::chrono::steady_clock::now() > deadline) {
             Stop();
-            throw std::runtime_error(argv[0] + " did not listen on port " +
-                                     std::to_string(port_) + " in time");
+            throw std::runtime_error(argv[0] + " did not listen on port " + std::to_string(port_) +
+                                     " in time");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));  // polling a child's start
     }
 }
 
-ServerProcess::~ServerProcess() { Stop(); }
+ServerProcess::~ServerProcess() {
+    Stop();
+}
 
 void ServerProcess::Stop() {
     if (pid_ <= 0) return;
@@ -123,31 +128,53 @@ LocalNginx::LocalNginx(const std::string& root, const std::string& serverDirecti
       port_(FreeLoopbackPort()),
       tls_(!certificateFile.empty()),
       process_((std::filesystem::create_directories(work_.Path() + "/tmp"),
-                WriteTextFile(
-                    work_ / "nginx.conf",
-                    "daemon off;\nworker_processes 1;\npid " + work_ / "nginx.pid" +
-                        ";\nerror_log " + work_ / "error.log" +
-                        ";\nuser root;\nevents {}\nhttp {\n  access_log off;\n"
-                        "  client_body_temp_path " + work_ / "tmp/body" + ";\n"
-                        "  proxy_temp_path " + work_ / "tmp/proxy" + ";\n"
-                        "  fastcgi_temp_path " + work_ / "tmp/fastcgi" + ";\n"
-                        "  uwsgi_temp_path " + work_ / "tmp/uwsgi" + ";\n"
-                        "  scgi_temp_path " + work_ / "tmp/scgi" + ";\n"
-                        "  server {\n    listen 127.0.0.1:" + std::to_string(port_) +
-                        (tls_ ? " ssl;\n    ssl_certificate " + certificateFile +
-                                    ";\n    ssl_certificate_key " + keyFile + ";\n"
-                              : std::string(";\n")) +
-                        "    root " + root + ";\n" + serverDirectives + "\n  }\n}\n"),
+                WriteTextFile(work_ / "nginx.conf",
+                              "daemon off;\nworker_processes 1;\npid " + work_ / "nginx.pid" +
+                                  ";\nerror_log " + work_ / "error.log" +
+                                  ";\nuser root;\nevents {}\nhttp {\n  access_log off;\n"
+                                  "  client_body_temp_path " +
+                                  work_ / "tmp/body" +
+                                  ";\n"
+                                  "  proxy_temp_path " +
+                                  work_ / "tmp/proxy" +
+                                  ";\n"
+                                  "  fastcgi_temp_path " +
+                                  work_ / "tmp/fastcgi" +
+                                  ";\n"
+                                  "  uwsgi_temp_path " +
+                                  work_ / "tmp/uwsgi" +
+                                  ";\n"
+                                  "  scgi_temp_path " +
+                                  work_ / "tmp/scgi" +
+                                  ";\n"
+                                  "  server {\n    listen 127.0.0.1:" +
+                                  std::to_string(port_) +
+                                  (tls_ ? " ssl;\n    ssl_certificate " + certificateFile +
+                                              ";\n    ssl_certificate_key " + keyFile + ";\n"
+                                        : std::string(";\n")) +
+                                  "    root " + root + ";\n" + serverDirectives + "\n  }\n}\n"),
                 Arguments()),
                port_) {}
 
 std::vector<std::string> LocalNginx::Arguments() {
-    return {FindProgram("nginx"), "-e", work_ / "error.log", "-c", work_ / "nginx.conf", "-p",
-            work_.Path()};
+    return {FindProgram("nginx"), "-e", work_ / "error.log", "-c",
+            work_ / "nginx.conf", "-p", work_.Path()};
 }
 
 std::string LocalNginx::Url(const std::string& path) const {
     return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+LocalTinyproxy::LocalTinyproxy(const std::string& extraConfig)
+    : work_("pd_tinyproxy"), port_(FreeLoopbackPort()), process_(Arguments(extraConfig), port_) {}
+
+std::vector<std::string> LocalTinyproxy::Arguments(const std::string& extraConfig) {
+    WriteTextFile(work_ / "tinyproxy.conf",
+                  "Port " + std::to_string(port_) +
+                      "\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\nAllow 127.0.0.1\n"
+                      "LogLevel Critical\nPidFile \"" +
+                      work_ / "tinyproxy.pid" + "\"\n" + extraConfig + "\n");
+    return {FindProgram("tinyproxy"), "-d", "-c", work_ / "tinyproxy.conf"};
 }
 
 }  // namespace test_support

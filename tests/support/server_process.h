@@ -78,4 +78,18 @@ class LocalNginx {
     ServerProcess process_;
 };
 
+// tinyproxy on 127.0.0.1 at a free port, allowing CONNECT to any port. extraConfig is appended to
+// its configuration (for example "BasicAuth me secret").
+class LocalTinyproxy {
+  public:
+    explicit LocalTinyproxy(const std::string& extraConfig = "");
+    std::uint16_t Port() const { return port_; }
+
+  private:
+    TempFolder work_;
+    std::uint16_t port_;
+    std::vector<std::string> Arguments(const std::string& extraConfig);
+    ServerProcess process_;
+};
+
 }  // namespace test_support
