@@ -109,7 +109,7 @@ void THttpCli::EnterState(THttpCliState NewState) {
     if (state_ == NewState) return;
     state_ = NewState;
     RaiseStateChange();
-    if (NewState == httpReady) PostRequestDone();
+    if (NewState == httpReady && !AnswerChallenge()) PostRequestDone();
 }
 
 void THttpCli::BecomeReady() {

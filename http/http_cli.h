@@ -6,7 +6,8 @@
 // The implementation is spread by role: http_cli.cpp (the object, its events and private
 // messages), http_target.cpp (target and reuse), http_request.cpp (request text and body sender),
 // http_lifecycle.cpp (start, connection, end, abort, wait), http_response.cpp (reception and the
-// header), http_body.cpp (the body) and http_relocation.cpp.
+// header), http_body.cpp (the body), http_relocation.cpp and http_auth.cpp (answers to 401 and
+// 407).
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "auth/ntlm_message.h"
 #include "http/chunk_decoder.h"
 #include "http/http_types.h"
 #include "platform/component.h"
@@ -129,6 +131,9 @@ class THttpCli : public platform::TComponent {
     const std::vector<std::string>& ResponseHeaderLines() const { return responseHeaderLines_; }
     const std::string& Location() const { return location_; }
     const std::string& DocumentName() const { return documentName_; }
+    // The scheme sent before any challenge, for the server and for the proxy.
+    THttpAuthScheme ServerAuthScheme = httpSchemeNone;
+    THttpAuthScheme ProxyAuthScheme = httpSchemeNone;
     platform::Stream* BodyStream = nullptr;    // not owned
     platform::Stream* UploadStream = nullptr;  // not owned; read from its position
 
@@ -154,6 +159,12 @@ class THttpCli : public platform::TComponent {
     virtual void DropConnection();
     virtual void ResetResponseState();
     virtual void BeginRelocation();
+    // Answers to a challenge, one step of each exchange per call; entered in a state they do not
+    // expect they raise EHttpException with httpErrAuthState.
+    virtual void BeginServerNtlm();
+    virtual void BeginProxyNtlm();
+    virtual void BeginServerBasic();
+    virtual void BeginProxyBasic();
     virtual void ControlLookupDone(std::uint16_t ErrCode);
     virtual void ControlSessionClosed(std::uint16_t ErrCode);
     virtual void ControlSessionConnected(std::uint16_t ErrCode);
@@ -183,6 +194,11 @@ class THttpCli : public platform::TComponent {
     virtual void BecomeReady();
     virtual void NormaliseDocumentName();
 
+    THttpNtlmAuthState AuthNtlmState() const { return serverAuth_.ntlm; }
+    THttpNtlmAuthState ProxyAuthNtlmState() const { return proxyAuth_.ntlm; }
+    THttpBasicAuthState AuthBasicState() const { return serverAuth_.basic; }
+    THttpBasicAuthState ProxyAuthBasicState() const { return proxyAuth_.basic; }
+
   private:
     static constexpr int kReceiveBufferSize = 8194;
     static constexpr int kReceiveRoom = 8190;  // held at most; the rest keeps the zero byte
@@ -210,6 +226,8 @@ class THttpCli : public platform::TComponent {
     bool SameAsLastConnection() const;
 
     // Lifecycle helpers (http_lifecycle.cpp).
+    // A retry for authentication is posted while the client is ready: the request goes on.
+    bool RequestInProgress() const { return state_ != httpReady || loginPosted_; }
     void WaitUntilReady();
     void ConnectResolved();
     void ConnectFailedAtOnce();
@@ -243,6 +261,37 @@ class THttpCli : public platform::TComponent {
     bool RelocationAllowed();
     void CutBodyStreamBack();
     void PostLogin();
+    void RewindUploadStream();
+
+    // Authentication (http_auth.cpp).
+    // One side's exchanges: the server's (answering 401) or the proxy's (answering 407).
+    struct AuthSide {
+        THttpNtlmAuthState ntlm = ntlmIdle;
+        THttpBasicAuthState basic = basicIdle;
+        NtlmChallengeInfo challenge;
+    };
+    // The server a request goes to, as far as credentials are concerned.
+    struct Origin {
+        std::string scheme, host, port;
+        bool operator==(const Origin&) const = default;
+    };
+    Origin RequestOrigin() const;
+    void PrearmAuthentication();
+    bool KeepAliveNeededForNtlm() const;
+    bool NtlmNegotiateOutstanding() const;
+    bool BasicRefusedOverPlainRelocation() const;
+    void GuardCredentialsOnRelocation(const Origin& previous, const std::string& location);
+    std::string ServerAuthorizationLine();
+    std::string ProxyAuthorizationLine();
+    bool AnswerChallenge();
+    bool SchemeAllowed(THttpCliOption forbidding, THttpAuthScheme scheme) const;
+    bool CanAnswer(const char* scheme, bool otherSchemeIdle) const;
+    bool PrepareNTLMAuth(bool& FlushFlag);
+    bool ComposeBasicCredentials(bool& FlushFlag);
+    void StepNtlm(AuthSide& side, std::string& connection, const char* startTrace,
+                  const char* unexpected);
+    void StepBasic(AuthSide& side, const char* startTrace, const char* unexpected);
+    void DiscardRefusedResponse();
 
     std::unique_ptr<TWSocket> ctrlSocket_;
     platform::HWND window_ = 0;
@@ -260,6 +309,11 @@ class THttpCli : public platform::TComponent {
     std::string previousHost_, previousPort_, previousScheme_;
     std::string effectiveUser_, effectivePassword_, effectiveConnection_, effectiveProxyConnection_;
     std::string resolvedAddress_;
+    std::string userScheme_;  // the scheme of URL, kept while relocations change the target
+
+    // Authentication.
+    AuthSide serverAuth_, proxyAuth_;
+    std::vector<std::string> authChallenges_;  // both headers' values, in arrival order
 
     // The current request.
     THttpRequest currentRequest_ = httpRqNone;

@@ -30,7 +30,7 @@ void THttpCli::RunRequest(THttpRequest Rq) {
 
 void THttpCli::WaitUntilReady() {
     platform::Application& app = platform::App();
-    while (state_ != httpReady) {
+    while (RequestInProgress()) {
         if (multiThreaded_) {
             ctrlSocket_->PumpMessages();
             platform::YieldThread();
@@ -41,7 +41,7 @@ void THttpCli::WaitUntilReady() {
         if (app.Terminated()) {
             // A request that ended while the messages were processed is not aborted again: an
             // abort in the ready state would turn its failure into "200 OK".
-            if (state_ != httpReady) Abort();
+            if (RequestInProgress()) Abort();
             break;
         }
     }
@@ -80,6 +80,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
     effectiveConnection_ = Connection;
     effectiveProxyConnection_ = ProxyConnection;
     ComputeTarget();
+    PrearmAuthentication();
 
     if (ctrlSocket_->State() == wsConnected) {
         if (SameAsLastConnection()) {
@@ -194,7 +195,8 @@ void THttpCli::ControlSessionConnected(std::uint16_t ErrCode) {
                 SendRequest("GET", requestVer_);
                 break;
         }
-        if (currentRequest_ == httpRqPost || currentRequest_ == httpRqPut) {
+        if ((currentRequest_ == httpRqPost || currentRequest_ == httpRqPut) &&
+            !NtlmNegotiateOutstanding()) {
             RaiseSendBegin();
             sendPermitted_ = true;
             ControlDataSent(0);
@@ -253,11 +255,12 @@ void THttpCli::FailRequest(std::uint16_t code, const std::string& message) {
 
 void THttpCli::Abort() {
     // An abort ends the whole chain: no relocation goes on from the closing connection, and a
-    // login already posted for one finds nothing to do.
+    // login already posted for one (or for an authentication retry) finds nothing to do.
+    const bool idle = !RequestInProgress();
     relocationPending_ = false;
     loginPosted_ = false;
     HookControlSessionClosed();
-    if (state_ == httpReady) {
+    if (idle) {
         state_ = httpAborting;
         if (ctrlSocket_->State() != wsClosed) ctrlSocket_->Abort();
         statusCode_ = 200;

@@ -42,10 +42,12 @@ void THttpCli::HandleLocationHeader(const std::string& value) {
     }
     if (!FollowRelocation) return;
     relocationPending_ = true;
+    const Origin previous = RequestOrigin();
     if (Proxy.empty())
         RelocateDirect(value);
     else
         RelocateThroughProxy(value);
+    GuardCredentialsOnRelocation(previous, value);
 }
 
 void THttpCli::RelocateDirect(const std::string& value) {
@@ -130,6 +132,11 @@ void THttpCli::CutBodyStreamBack() {
     if (BodyStream) BodyStream->SetSize(streamStartSize_);
 }
 
+void THttpCli::RewindUploadStream() {
+    if (bodyBytesSent_ > 0 && UploadStream)
+        UploadStream->Seek(-bodyBytesSent_, platform::SeekOrigin::Current);
+}
+
 void THttpCli::BeginRelocation() {
     Trace(loProtSpecInfo, "Starting relocation process");
     bodyReceivedCount_ = 0;
@@ -189,7 +196,6 @@ void THttpCli::RelocationSessionClosed(std::uint16_t) {
     // Through a proxy the new connection goes to the proxy again, at its own port.
     if (!Proxy.empty()) connectPort_ = proxyConnectPort_;
     CutBodyStreamBack();
-    if (bodyBytesSent_ > 0 && UploadStream)
-        UploadStream->Seek(-bodyBytesSent_, platform::SeekOrigin::Current);
+    RewindUploadStream();
     PostLogin();
 }

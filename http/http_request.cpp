@@ -25,10 +25,16 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
     addIf(NoCache, "Pragma: no-cache");
     addIf(!effectiveProxyConnection_.empty(), "Proxy-Connection: " + effectiveProxyConnection_);
     if (hasBody) {
-        std::int64_t length = UploadStream->Size() - UploadStream->Position();
+        // The body waits until the NTLM exchange has reached its type-3 message.
+        std::int64_t length =
+            NtlmNegotiateOutstanding() ? 0 : UploadStream->Size() - UploadStream->Position();
         lines.push_back("Content-Length: " + std::to_string(length));
     }
     addIf(ModifiedSince != 0, "If-Modified-Since: " + HttpDateText(ModifiedSince) + " GMT");
+    const std::string authorization = ServerAuthorizationLine();
+    addIf(!authorization.empty(), authorization);
+    const std::string proxyAuthorization = ProxyAuthorizationLine();
+    addIf(!proxyAuthorization.empty(), proxyAuthorization);
     addIf(!Cookie.empty(), "Cookie: " + Cookie);
     if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
         lines.push_back("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);

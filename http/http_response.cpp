@@ -73,6 +73,7 @@ void THttpCli::ResetResponseState() {
     transferCoding_.clear();
     contentCodingHeader_.clear();
     sendPermitted_ = false;
+    authChallenges_.clear();
     location_ = URL;
     closeReq_ = requestVer_ == "1.0";
 }
@@ -271,6 +272,8 @@ void THttpCli::ParseHeaderField(const std::string& line) {
             closeReq_ = false;
     } else if (name == "content-encoding") {
         contentCodingHeader_ = value;
+    } else if (name == "www-authenticate" || name == "proxy-authenticate") {
+        authChallenges_.push_back(value);
     }
 }
 

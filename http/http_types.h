@@ -42,6 +42,29 @@ enum THttpCliOption : std::uint8_t {
     httpoUseQuality,
 };
 
+// Which scheme to send before any challenge (and which one the options may not forbid).
+enum THttpAuthScheme : std::uint8_t {
+    httpSchemeNone,
+    httpSchemeBasic,
+    httpSchemeNtlm,
+};
+
+// Where an NTLM exchange stands, for the server and for the proxy. NTLM authenticates the
+// connection, so the exchange needs one connection kept open from the type-1 message on.
+enum THttpNtlmAuthState : std::uint8_t {
+    ntlmIdle,              // nothing sent; waiting for an "NTLM" challenge
+    ntlmNegotiateSent,     // the next request carries the type-1 message
+    ntlmChallengeRead,     // never entered
+    ntlmAuthenticateSent,  // the next request carries the type-3 message
+    ntlmFinished,          // the connection is authenticated; nothing more is sent
+};
+
+enum THttpBasicAuthState : std::uint8_t {
+    basicIdle,             // nothing sent; waiting for a "Basic" challenge
+    basicCredentialsSent,  // the next request carries the credentials
+    basicFinished,         // the credentials were accepted
+};
+
 // A set of THttpCliOption, bit n for value n.
 class THttpCliOptions {
   public:
@@ -74,6 +97,8 @@ class EHttpException : public platform::Exception {
 constexpr std::uint16_t httpErrBusy = 1;
 constexpr std::uint16_t httpErrNothingToSend = 2;
 constexpr std::uint16_t httpErrVersion = 5;
+// An authentication step entered in a state it does not expect (raised from the message loop).
+constexpr std::uint16_t httpErrAuthState = 6;
 
 // ErrCode values of OnRequestDone (and, except for the abort, codes of the EHttpException that
 // Get raises) for failures the client finds itself; socket errors are 10004 and above.
