@@ -22,6 +22,15 @@ class TracingHttpCli : public THttpCli {
   public:
     std::vector<std::string> traceLines;
 
+    using THttpCli::AuthBasicState;
+    using THttpCli::AuthNtlmState;
+    using THttpCli::BeginProxyBasic;
+    using THttpCli::BeginProxyNtlm;
+    using THttpCli::BeginServerBasic;
+    using THttpCli::BeginServerNtlm;
+    using THttpCli::ProxyAuthBasicState;
+    using THttpCli::ProxyAuthNtlmState;
+
   protected:
     bool LogEnabled(TLogOption) override { return true; }
     void LogLine(TLogOption, const std::string& msg) override { traceLines.push_back(msg); }

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -63,6 +64,22 @@ void WriteTextFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
     if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+void WriteBasicPasswordFile(const std::string& path, const std::string& user,
+                            const std::string& password) {
+    const std::string openssl = FindProgram("openssl");
+    if (openssl.empty()) throw std::runtime_error("openssl not installed (scripts/setup.sh)");
+    std::string quoted = "'";
+    for (char c : password)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    quoted += "'";
+    FILE* pipe = ::popen((openssl + " passwd -apr1 " + quoted).c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run openssl passwd");
+    char hash[256] = {};
+    const bool read = std::fgets(hash, sizeof hash, pipe) != nullptr;
+    if (::pclose(pipe) != 0 || !read) throw std::runtime_error("openssl passwd failed");
+    WriteTextFile(path, user + ":" + hash);
 }
 
 std::uint16_t FreeLoopbackPort() {

@@ -35,6 +35,11 @@ std::string FindProgram(const std::string& name);
 // Writes text into path, replacing the file; throws on failure.
 void WriteTextFile(const std::string& path, const std::string& text);
 
+// Writes a password file for HTTP Basic authentication (nginx's auth_basic_user_file) with one
+// user, the password hashed by `openssl passwd`; throws when openssl is missing or fails.
+void WriteBasicPasswordFile(const std::string& path, const std::string& user,
+                            const std::string& password);
+
 // A child process running a server. The constructor starts it and returns once something
 // accepts connections at 127.0.0.1:port, or throws (the process is stopped first) when it has
 // exited or not listened within the time-out.
