@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/feed_monitor.h"
+#include "app/proxy_text.h"
 #include "http/http_cli.h"
 #include "platform/streams.h"
 
@@ -128,7 +129,7 @@ void FeedMonitor::DownloadFile(const std::string& url, const std::string& path) 
         THttpCli& client = *httpCli1_;
         client.URL = url;
         PartialFile target(path);
-        client.Proxy = view_.ProxyText();
+        ApplyProxyText(client, view_.ProxyText());
         bool succeeded;
         {
             LentStream lent(client, target.Stream());
