@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "auth/base64.h"
+#include "platform/message_loop.h"
 #include "tests/http/client_harness.h"
 
 using test_support::AfterResponse;
@@ -267,6 +268,26 @@ TEST_F(HttpAuthTest, PostSendsItsBodyAgainOnlyWithTheType3Message) {
         EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), expected[i][1]) << i;
     }
     EXPECT_EQ(h.body.Data(), "posted");
+}
+
+// The retry is posted while the client is ready: a cancel then must not end it as a success.
+TEST_F(HttpAuthTest, AnAbortBeforeThePostedRetryEndsTheRequestAsAborted) {
+    server.AddConnection(Refusal(401, {"Basic realm=\"x\""}, false));
+    server.AddConnection(NormalResponse(200, "not wanted any more"));
+    platform::HWND canceller = platform::AllocateHWnd(
+        [this](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
+            h.cli.Abort();
+            return platform::LRESULT(0);
+        });
+    h.cli.OnStateChange = [canceller](THttpCli* cli) {
+        if (cli->State() == httpReady && cli->StatusCode() == 401)
+            platform::PostMessage(canceller, platform::WM_USER, 0, 0);
+    };
+    GetOutcome outcome = h.Get(server.Url("/"));
+    platform::DestroyWindow(canceller);
+
+    ExpectAbortedOnce(h, outcome);
+    EXPECT_EQ(server.Requests().size(), 1u);
 }
 
 // A relocation names any server it likes: the user's password goes only where the user sent it.
