@@ -28,7 +28,9 @@ void ExpectAttempts(const std::string& url, const std::vector<Attempt>& attempts
         GetOutcome outcome = client.Get(url, 10s);
         EXPECT_FALSE(outcome.raised) << attempt.label << ": " << outcome.message;
         EXPECT_EQ(client.cli.StatusCode(), attempt.status) << attempt.label;
-        if (!attempt.body.empty()) EXPECT_EQ(client.body.Data(), attempt.body) << attempt.label;
+        if (!attempt.body.empty()) {
+            EXPECT_EQ(client.body.Data(), attempt.body) << attempt.label;
+        }
     }
 }
 
