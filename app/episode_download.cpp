@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 #include "app/feed_monitor.h"
@@ -67,18 +68,22 @@ class LentStream {
     THttpCli& client_;
 };
 
-// Runs Get; true only for a request that ended normally with a final status from 200 to 299.
-// The client's own failures (an error status, an abort, a body cut short) are false, silently.
-// A failure of our own side (the file refused a write, say on a full disk) is no failure of the
-// request: it goes on to end the run.
-bool GetSucceeded(THttpCli& client) {
+// Runs Get; nothing for a request that ended normally with a final status from 200 to 299, and
+// otherwise why it failed. The client's own failures (an error status, an abort, a body cut short)
+// are reasons, silently. A failure of our own side (the file refused a write, say on a full disk)
+// is no failure of the request: it goes on to end the run.
+std::optional<std::string> GetFailure(THttpCli& client) {
     try {
         client.Get();
     } catch (const EHttpException& error) {
         if (error.ErrorNumber == httpErrLocalFailure) throw;
-        return false;
+        // A failed status carries its code as the number and its reason as the message.
+        if (error.ErrorNumber == client.StatusCode())
+            return std::to_string(client.StatusCode()) + " " + error.what();
+        return error.what();
     }
-    return client.StatusCode() >= 200 && client.StatusCode() <= 299;
+    if (client.StatusCode() >= 200 && client.StatusCode() <= 299) return std::nullopt;
+    return std::to_string(client.StatusCode()) + " " + client.StatusReason();
 }
 
 std::string FileNameOf(const std::string& path) {
@@ -130,12 +135,16 @@ void FeedMonitor::DownloadFile(const std::string& url, const std::string& path) 
         client.URL = url;
         PartialFile target(path);
         ApplyProxyText(client, view_.ProxyText());
-        bool succeeded;
+        std::optional<std::string> failure;
         {
             LentStream lent(client, target.Stream());
-            succeeded = GetSucceeded(client);
+            failure = GetFailure(client);
         }
-        if (succeeded) target.Complete(path);
+        if (failure) {
+            failedDownloads_.push_back({FileNameOf(path), *failure});
+        } else {
+            target.Complete(path);
+        }
     } catch (...) {
         // Anything but the client's failure ends the run; the window must not stay up.
         view_.SetVisible(Window::Progress, "", false);

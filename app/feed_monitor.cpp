@@ -4,6 +4,7 @@
 
 #include "app/centring.h"
 #include "app/episode_download.h"
+#include "app/list_location.h"
 #include "app/message_table.h"
 #include "http/http_cli.h"
 #include "platform/application.h"
@@ -30,6 +31,7 @@ std::string WithTrailingSeparator(std::string folder) {
 
 FeedMonitor::FeedMonitor(FeedMonitorView& view, std::string programDir)
     : ProgramDir(WithTrailingSeparator(std::move(programDir))),
+      ListFile(ListFileLocation(ProgramDir)),
       view_(view),
       httpCli1_(CreateDownloadClient()) {
     httpCli1_->OnDocData = [this](THttpCli*, const char*, int) { HttpCli1DocData(); };
@@ -39,6 +41,10 @@ FeedMonitor::FeedMonitor(FeedMonitorView& view, std::string programDir)
 }
 
 FeedMonitor::~FeedMonitor() = default;
+
+std::string FeedMonitor::DefaultDownloadFolder() const {
+    return FolderOf(ListFile) + "Download/";
+}
 
 bool FeedMonitor::AddEntry(const std::string& url) {
     if (FeedEntries.size() >= kMaxFeeds) return false;
@@ -78,7 +84,7 @@ void FeedMonitor::RunCreationSteps(std::uint16_t systemLanguageId) {
         ListeLaden();
     } else {
         FeedEntries.clear();
-        DownloadFolder = ProgramDir + "Download/";
+        DownloadFolder = DefaultDownloadFolder();
         view_.SetFolderText(DownloadFolder);
     }
     ScanBusy = false;

@@ -18,6 +18,12 @@ struct FeedEntry {
     std::vector<std::string> EnclosureUrls;  // found by the last scan, in document order
 };
 
+// A download of the last run that left no file, and why.
+struct FailedDownload {
+    std::string FileName;
+    std::string Reason;
+};
+
 // The windows whose controls the logic reaches by object name.
 enum class Window { Main, Progress };
 
@@ -68,7 +74,14 @@ class FeedMonitor {
     std::vector<FeedEntry> FeedEntries;
     std::uint16_t FeedCount() const { return static_cast<std::uint16_t>(FeedEntries.size()); }
 
-    std::string ListFilePath() const { return ProgramDir + "liste.pdl"; }
+    // Where the list is kept: beside the program, or in the user's data folder for an installed
+    // copy (list_location.h). A caller may point it elsewhere before FormCreate.
+    std::string ListFile;
+    const std::string& ListFilePath() const { return ListFile; }
+    // Beside the list file.
+    std::string DefaultDownloadFolder() const;
+    // The list file could not be read at start-up; it is kept, whatever happens to the registry.
+    bool ListFileUnreadable() const { return keepUnreadableListFile_; }
 
     // The feed registry and its list file.
     // Registry and list row; false (nothing added) when the registry is full.
@@ -126,6 +139,9 @@ class FeedMonitor {
     // The HTTP client of the downloads, owned for the program's life until FormClose.
     THttpCli* HttpCli1() { return httpCli1_.get(); }
 
+    // The downloads of the current or last run that failed; cleared when a run starts.
+    const std::vector<FailedDownload>& FailedDownloads() const { return failedDownloads_; }
+
     FeedMonitorView& View() { return view_; }
 
   private:
@@ -141,6 +157,7 @@ class FeedMonitor {
     std::unique_ptr<THttpCli> httpCli1_;
     // A list file that could not be read is kept until the user has feeds to save over it.
     bool keepUnreadableListFile_ = false;
+    std::vector<FailedDownload> failedDownloads_;
     bool closed_ = false;
 };
 

@@ -6,6 +6,7 @@
 
 #include "app/feed_monitor.h"
 #include "app/file_replace.h"
+#include "app/list_location.h"
 #include "platform/application.h"
 #include "platform/exception.h"
 
@@ -66,7 +67,7 @@ void FeedMonitor::ListeLaden() {
         view_.AppendFeedRow(entry.FeedUrl);
     }
     std::string folder = lines.Next();
-    DownloadFolder = WithTrailingSeparator(folder.empty() ? ProgramDir + "Download/" : folder);
+    DownloadFolder = WithTrailingSeparator(folder.empty() ? DefaultDownloadFolder() : folder);
     view_.SetFolderText(DownloadFolder);
 }
 
@@ -76,6 +77,7 @@ void FeedMonitor::ListeSpeichern() {
         contents += entry.FeedUrl + "\r\n";
     std::string folder = WithTrailingSeparator(view_.FolderText());
     try {
+        CreateFolderOf(ListFilePath());
         ReplaceFileContents(ListFilePath(), contents + folder);
         DownloadFolder = folder;
     } catch (const platform::Exception& error) {

@@ -14,6 +14,8 @@ const std::array<std::string_view, 2 * kMessagesPerLanguage> MessageTable = {
     "Fehler beim downloaden!",
     "Der Download der Dateien wurde abgebrochen.",
     "Download abgebrochen!",
+    "Ein anderer Durchlauf mit dieser Liste ist gerade im Gange.",
+    "Durchlauf läuft bereits!",
 
     "At ",
     " were no downloadable files are found. Do you want to delete the entry?",
@@ -26,6 +28,8 @@ const std::array<std::string_view, 2 * kMessagesPerLanguage> MessageTable = {
     "Error occurred while downloading!",
     "The download of the files has been canceled.",
     "Download aborted!",
+    "Another run with this list is in progress.",
+    "Run already in progress!",
 };
 
 }  // namespace app

@@ -6,6 +6,8 @@
 #include "app/enclosure_scan.h"
 #include "app/feed_fetch.h"
 #include "app/feed_monitor.h"
+#include "app/message_table.h"
+#include "app/run_lock.h"
 #include "platform/application.h"
 #include "platform/exception.h"
 
@@ -51,11 +53,19 @@ class BusyScope {
 
 void FeedMonitor::Button3Click() {
     if (FeedCount() == 0 || ScanBusy) return;
+    RunLock lock(ListFilePath());
+    if (!lock.Acquired()) {
+        platform::App().MessageBox(MessageText(kAnotherRunMessage),
+                                   MessageText(kAnotherRunMessage + 1),
+                                   platform::MessageBoxButtons::Ok);
+        return;
+    }
     FeedIndex = 0;
     NewFileCount = 0;
     DownloadFolder = WithTrailingSeparator(View().FolderText());
     CreateMissingFolder(DownloadFolder);
     CancelAll = false;
+    failedDownloads_.clear();
     BusyScope busy(ScanBusy);
 
     // FeedIndex wraps at 16 bits and the bound is compared as a signed number, so a feed deleted at

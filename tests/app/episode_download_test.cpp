@@ -116,9 +116,18 @@ TEST_F(EpisodeDownloadTest, FailedDownloadsLeaveNoFileAndNoMessage) {
         EXPECT_FALSE(Exists(name)) << name;
         EXPECT_FALSE(Exists(std::string(name) + ".part")) << name;
     }
-    // The failed feeds stay counted as new.
+    // The failed feeds stay counted as new, and each failure is kept with its reason.
     EXPECT_EQ(monitor_->NewFileCount, 5);
     ExpectOnlySummary(3);
+    std::vector<std::string> failed;
+    for (const FailedDownload& failure : monitor_->FailedDownloads()) {
+        failed.push_back(failure.FileName);
+        EXPECT_FALSE(failure.Reason.empty()) << failure.FileName;
+    }
+    EXPECT_EQ(failed, (std::vector<std::string>{"missing.mp3", "refused.mp3", "cut.mp3",
+                                                "moved.mp3", "reset.mp3"}));
+    EXPECT_EQ(monitor_->FailedDownloads()[0].Reason, "404 Not Found");
+    EXPECT_EQ(monitor_->FailedDownloads()[1].Reason, "401 Unauthorized");
     EXPECT_FALSE(monitor_->ScanBusy);
 }
 

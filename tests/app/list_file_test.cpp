@@ -152,14 +152,16 @@ TEST_F(ListFile, AListThatCannotBeWrittenIsReportedAndTheOldOneStays) {
     EXPECT_FALSE(std::filesystem::exists(ListPath() + ".tmp"));
     EXPECT_EQ(monitor_->DownloadFolder, "/old/");
 
-    // A program directory that does not exist.
+    // A list folder that cannot be made: a file stands in its place.
     app_.ClearRecord();
+    std::ofstream(programDir_ + "blocked") << "a file";
     RecordingView otherView;
-    FeedMonitor other(otherView, programDir_ + "missing");
+    FeedMonitor other(otherView, programDir_);
+    other.ListFile = programDir_ + "blocked/liste.pdl";
     other.AddEntry("http://a.example");
     other.ListeSpeichern();
     ASSERT_EQ(app_.ShownBoxes().size(), 1u);
-    EXPECT_NE(app_.ShownBoxes()[0].text.find("missing/liste.pdl"), std::string::npos);
+    EXPECT_NE(app_.ShownBoxes()[0].text.find("blocked/liste.pdl"), std::string::npos);
 }
 
 }  // namespace

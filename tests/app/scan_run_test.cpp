@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "app/feed_fetch.h"
+#include "app/message_table.h"
+#include "app/run_lock.h"
 #include "platform/exception.h"
 #include "platform/message_loop.h"
 #include "tests/app/feed_monitor_fixture.h"
@@ -154,6 +156,19 @@ TEST_F(ScanRunTest, DeletingEveryFeedEmptiesTheRegistry) {
     app_.ClearRecord();
     monitor_->Button3Click();  // nothing left to scan: no message at all
     EXPECT_TRUE(app_.ShownBoxes().empty());
+}
+
+TEST_F(ScanRunTest, ARunIsRefusedWhileAnotherRunHoldsTheList) {
+    AddFeed("/one", NormalResponse(200, Feed({"<enclosure url=\"http://h/1.mp3\"/>"})));
+    {
+        RunLock otherRun(ListPath());
+        monitor_->Button3Click();
+        EXPECT_TRUE(RequestedPaths().empty());
+        ExpectSummary(kAnotherRunMessage);
+        EXPECT_FALSE(monitor_->ScanBusy);
+    }
+    monitor_->Button3Click();
+    EXPECT_EQ(RequestedPaths(), std::vector<std::string>{"/one"});
 }
 
 TEST_F(ScanRunTest, CancelAllStopsBeforeTheNextFeed) {

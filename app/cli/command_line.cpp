@@ -1,0 +1,135 @@
+#include "app/cli/command_line.h"
+
+#include <array>
+#include <string_view>
+#include <utility>
+
+namespace app::cli {
+namespace {
+
+struct CommandName {
+    std::string_view name;
+    Command command;
+    bool takesArgument;
+    bool needsArgument;
+};
+
+constexpr std::array<CommandName, 5> kCommands{{
+    {"scan", Command::Scan, false, false},
+    {"list", Command::List, false, false},
+    {"add", Command::Add, true, true},
+    {"remove", Command::Remove, true, true},
+    {"folder", Command::Folder, true, false},
+}};
+
+const CommandName* FindCommand(std::string_view name) {
+    for (const CommandName& entry : kCommands)
+        if (entry.name == name) return &entry;
+    return nullptr;
+}
+
+// "--name VALUE" or "--name=VALUE"; advances i past what it took.
+std::optional<std::string> OptionValue(const std::vector<std::string>& args, std::size_t& i,
+                                       std::string_view name, std::string& error) {
+    const std::string& arg = args[i];
+    if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
+        arg[name.size()] == '=')
+        return arg.substr(name.size() + 1);
+    if (i + 1 >= args.size()) {
+        error = std::string(name) + " needs a value";
+        return std::nullopt;
+    }
+    return args[++i];
+}
+
+bool IsOption(const std::string& arg, std::string_view name) {
+    return arg == name || (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
+                           arg[name.size()] == '=');
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    CommandLine line;
+    std::vector<std::string> words;
+    std::string error;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            words.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            line.command = Command::Help;
+            return {line, {}};
+        } else if (arg == "--version") {
+            line.command = Command::Version;
+            return {line, {}};
+        } else if (arg == "--quiet" || arg == "-q") {
+            line.quiet = true;
+        } else if (IsOption(arg, "--list-file")) {
+            auto value = OptionValue(args, i, "--list-file", error);
+            if (!value) return {std::nullopt, error};
+            if (value->empty()) return {std::nullopt, "--list-file needs a file name"};
+            line.listFile = std::move(value);
+        } else if (IsOption(arg, "--proxy")) {
+            auto value = OptionValue(args, i, "--proxy", error);
+            if (!value) return {std::nullopt, error};
+            line.proxy = std::move(*value);
+        } else {
+            return {std::nullopt, "unknown option " + arg};
+        }
+    }
+    if (words.empty()) return {line, {}};
+
+    const CommandName* command = FindCommand(words[0]);
+    if (!command) return {std::nullopt, "unknown command " + words[0]};
+    line.command = command->command;
+    const std::size_t maxWords = command->takesArgument ? 2 : 1;
+    if (words.size() > maxWords) return {std::nullopt, "too many arguments for " + words[0]};
+    if (words.size() == 2) line.argument = words[1];
+    if (command->needsArgument && (!line.argument || line.argument->empty()))
+        return {std::nullopt, words[0] + " needs an argument"};
+    return {line, {}};
+}
+
+std::string HelpText() {
+    return R"(Usage: podcast-downloader-cli [OPTION]... [COMMAND]
+
+Downloads the newest episode of every podcast feed in the list, the same list and
+the same run as the window program's scan button, without a display.
+
+Commands:
+  scan             fetch every feed and download each new episode (the default)
+  list             print the feeds, numbered from 1
+  add URL          add a feed at the end of the list
+  remove N|URL     remove feed number N, or the first feed with this URL
+  folder [DIR]     print the download folder, or set it to DIR
+
+Options:
+  --list-file PATH  use the list in PATH instead of the program's liste.pdl
+  --proxy TEXT      download the episodes through this proxy (host or host:port)
+  -q, --quiet       print nothing but warnings and errors
+  -h, --help        print this help and exit
+  --version         print the version and exit
+
+The list is liste.pdl beside the program when that file exists or the program's
+folder is writable, otherwise in $XDG_DATA_HOME/podcast-downloader/ (by default
+~/.local/share/podcast-downloader/). A feed without downloadable files is kept
+with a warning; a download folder that does not exist is created.
+
+On a terminal each download shows a progress line; otherwise one line is printed
+per finished episode. Failed downloads are named with their reason on standard
+error. Ctrl-C or SIGTERM stops the current download, removes its partial file and
+saves the list.
+
+Exit status:
+  0    every download succeeded, or nothing was new
+  1    a download or the saving of the list failed
+  2    usage error, unreadable list file, or another run of the list in progress
+  130  interrupted by Ctrl-C (143 for SIGTERM)
+)";
+}
+
+}  // namespace app::cli

@@ -1,0 +1,32 @@
+// The command line of podcast-downloader-cli: one command with its argument, and options anywhere.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace app::cli {
+
+enum class Command { Scan, List, Add, Remove, Folder, Help, Version };
+
+struct CommandLine {
+    Command command = Command::Scan;
+    std::optional<std::string> argument;  // add URL, remove N|URL, folder [DIR]
+    std::optional<std::string> listFile;
+    std::string proxy;
+    bool quiet = false;
+};
+
+// The parsed line, or the reason it is not one.
+struct ParsedCommandLine {
+    std::optional<CommandLine> line;
+    std::string error;
+};
+
+// args without the program name.
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The --help text.
+std::string HelpText();
+
+}  // namespace app::cli
