@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A full scan run of the real program, offscreen, over 100 local feeds that each announce one new
-# 1 MiB episode, served by nginx on 127.0.0.1; then the same run again with nothing new. Prints the
-# wall time, the CPU time and the peak memory of each run.
+# 1 MiB episode, served by nginx on 127.0.0.1; then the same run again with nothing new. The same
+# two runs follow with the command-line program over a fresh download folder. Prints the wall time,
+# the CPU time and the peak memory of each run.
 #
-#     bench/app/full_run.sh [BUILD-DIR]     (default: build; full_run_bench is built there)
+#     bench/app/full_run.sh [BUILD-DIR]     (default: build; the programs are built there)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build_dir=$(realpath -m "${1:-$repo/build}")
@@ -14,8 +15,9 @@ episode_bytes=$((1024 * 1024))
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
   cmake -S "$repo" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build_dir" --target full_run_bench >/dev/null
+cmake --build "$build_dir" --target full_run_bench podcast-downloader-cli >/dev/null
 bench="$build_dir/bench/app/full_run_bench"
+cli="$build_dir/app/cli/podcast-downloader-cli"
 
 # shellcheck source=bench/local_nginx.sh
 source "$repo/bench/local_nginx.sh"
@@ -37,20 +39,24 @@ done
 wait_for_nginx "$base/feeds/show-001.xml"
 
 # The list file: the count, one feed per line, then the download folder without a line end.
-downloads="$work/downloads"
-{
-  printf '%d\r\n' "$feeds"
-  for i in $(seq -f "%03g" "$feeds"); do printf '%s\r\n' "$base/feeds/show-$i.xml"; done
-  printf '%s' "$downloads/"
-} >"$work/program/liste.pdl"
+write_list() {
+  downloads=$1
+  {
+    printf '%d\r\n' "$feeds"
+    for i in $(seq -f "%03g" "$feeds"); do printf '%s\r\n' "$base/feeds/show-$i.xml"; done
+    printf '%s' "$downloads/"
+  } >"$work/program/liste.pdl"
+}
+write_list "$work/downloads"
 
 # The feed fetch honours the proxy variables; the local server is reached directly.
 export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
 
-# Runs the program once under GNU time and prints one line of figures.
+# Runs a program once under GNU time and prints one line of figures.
 measure() {
   local name=$1
-  /usr/bin/time -v -o "$work/time.txt" "$bench" "$work/program" | sed 's/^/  /'
+  shift
+  /usr/bin/time -v -o "$work/time.txt" "$@" | sed 's/^/  /'
   awk -v name="$name" -F': ' '
     /Elapsed \(wall clock\) time/ {
       n = split($2, part, ":"); wall = 0
@@ -86,7 +92,14 @@ check_downloads() {
 
 echo "$feeds feeds with one new $((episode_bytes / 1024)) KiB episode each, nginx on $base"
 cat "$work/www/episodes"/* >/dev/null  # warm-up: the episodes are in the page cache
-measure "run 1, $feeds new episodes"
+measure "window program, run 1, $feeds new episodes" "$bench" "$work/program"
 check_downloads
-measure "run 2, nothing new       "
+measure "window program, run 2, nothing new       " "$bench" "$work/program"
+check_downloads
+
+write_list "$work/downloads-cli"
+cli_run=("$cli" --quiet --list-file "$work/program/liste.pdl")
+measure "command line,   run 1, $feeds new episodes" "${cli_run[@]}"
+check_downloads
+measure "command line,   run 2, nothing new       " "${cli_run[@]}"
 check_downloads
