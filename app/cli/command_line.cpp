@@ -109,7 +109,8 @@ Commands:
 
 Options:
   --list-file PATH  use the list in PATH instead of the program's liste.pdl
-  --proxy TEXT      download the episodes through this proxy (host or host:port)
+  --proxy TEXT      download the episodes through this proxy, as the proxy field
+                    takes it: [http://][user:password@]host[:port]
   -q, --quiet       print nothing but warnings and errors
   -h, --help        print this help and exit
   --version         print the version and exit
