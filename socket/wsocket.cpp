@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "log/qtx_logger.h"
 #include "socket/resolve.h"
 #include "socket/socket_library.h"
 #include "socket/socket_window.h"
@@ -209,11 +210,27 @@ std::string TCustomWSocket::AddressText() const {
     return text;
 }
 
-// No logger can be attached yet, so no kind of line is wanted.
-bool TCustomWSocket::LogEnabled(TLogOption) {
-    return false;
+// Diagnostics --------------------------------------------------------------------------------
+
+void TCustomWSocket::SetQtxLogger(TQtxLogger* value) {
+    if (value == FQtxLogger) return;
+    if (FQtxLogger) FQtxLogger->RemoveFreeNotification(this);
+    FQtxLogger = value;
+    if (FQtxLogger) FQtxLogger->FreeNotification(this);
 }
-void TCustomWSocket::LogLine(TLogOption, const std::string&) {}
+
+void TCustomWSocket::Notification(TComponent* component, TOperation operation) {
+    TComponent::Notification(component, operation);
+    if (operation == opRemove && component == FQtxLogger) FQtxLogger = nullptr;
+}
+
+bool TCustomWSocket::LogEnabled(TLogOption option) {
+    return FQtxLogger && FQtxLogger->LogOptions().Contains(option);
+}
+
+void TCustomWSocket::LogLine(TLogOption option, const std::string& msg) {
+    if (FQtxLogger) FQtxLogger->Log(this, option, msg);
+}
 
 // Failures -------------------------------------------------------------------------------------
 

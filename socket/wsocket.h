@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "log/log_options.h"
 #include "platform/component.h"
 #include "platform/winsock.h"
 #include "socket/send_buffer.h"
 #include "socket/socket_errors.h"
-#include "socket/wsocket_log.h"
 
 enum TSocketState {
     wsInvalidState,
@@ -43,6 +43,11 @@ class TWSocketOptions {
             bits_ |= Bit(option);
     }
     constexpr bool Contains(TWSocketOption option) const { return bits_ & Bit(option); }
+    constexpr TWSocketOptions With(TWSocketOption option) const {
+        TWSocketOptions result = *this;
+        result.bits_ |= Bit(option);
+        return result;
+    }
     constexpr TWSocketOptions Without(TWSocketOption option) const {
         TWSocketOptions result = *this;
         result.bits_ &= static_cast<std::uint8_t>(~Bit(option));
@@ -74,6 +79,7 @@ struct TMessage {
 };
 
 class TCustomWSocket;
+class TQtxLogger;
 
 using TDataAvailable = std::function<void(TCustomWSocket* Sender, std::uint16_t ErrCode)>;
 using TDataSent = std::function<void(TCustomWSocket* Sender, std::uint16_t ErrCode)>;
@@ -92,6 +98,9 @@ class TCustomWSocket : public platform::TComponent {
   public:
     explicit TCustomWSocket(platform::TComponent* owner = nullptr);
     ~TCustomWSocket() override;
+
+    // The diagnostic sink; the socket forgets it when the logger is destroyed.
+    TQtxLogger* QtxLogger() const { return FQtxLogger; }
 
     // Settings; Addr, Port, Proto, LocalAddr and LocalPort may change only while closed.
     const std::string& Addr() const { return FAddrSpec; }
@@ -163,6 +172,7 @@ class TCustomWSocket : public platform::TComponent {
     TBgExceptionEvent OnBgException;
 
     // Overridable operations, in slot order.
+    virtual void SetQtxLogger(TQtxLogger* value);
     virtual void LogLine(TLogOption option, const std::string& msg);
     virtual bool LogEnabled(TLogOption option);
     virtual void HandleWindowMessage(TMessage& msg);
@@ -232,6 +242,7 @@ class TCustomWSocket : public platform::TComponent {
     void ProcessThreadMessages();
 
   protected:
+    void Notification(platform::TComponent* component, TOperation operation) override;
     void SetState(TSocketState newState);
     void HandleSendData(int bytesSent);
     // Reports the platform's last error for the named call (closing on reset/not connected).
@@ -311,5 +322,6 @@ class TCustomWSocket : public platform::TComponent {
     std::thread::id FThreadId;
     int FSndBufSize = 0;
     int FRcvBufSize = 0;
+    TQtxLogger* FQtxLogger = nullptr;
     sockaddr_in FSockAddr{};
 };

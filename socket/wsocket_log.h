@@ -1,19 +1,5 @@
-// The kinds of trace lines the socket layer asks about. The diagnostic logger that keeps a set of
-// them is a component of its own; until one is attached, no kind is enabled.
+// The kinds of trace lines now belong to the diagnostic logger; this header stays for code that
+// still includes it from here.
 #pragma once
 
-enum TLogOption {
-    loDestEvent,
-    loDestFile,
-    loDestOutDebug,
-    loAddStamp,
-    loWsockErr,
-    loWsockInfo,
-    loWsockDump,
-    loSslErr,
-    loSslInfo,
-    loSslDump,
-    loProtSpecErr,
-    loProtSpecInfo,
-    loProtSpecDump
-};
+#include "log/log_options.h"
