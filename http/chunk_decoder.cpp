@@ -26,10 +26,17 @@ TChunkDecoder::Piece TChunkDecoder::Next(const char*& pos, const char* end) {
         switch (phase_) {
             case chunkSize:
                 if (!IsHexChar(*pos)) {
+                    // Without a digit the line holds no size at all; reading it as 0 would take
+                    // a cut body for a complete one.
+                    if (!sizeDigitSeen_) {
+                        failed_ = true;
+                        break;
+                    }
                     phase_ = chunkExtension;
                     sizeRead_ = true;
                     break;
                 }
+                sizeDigitSeen_ = true;
                 if (chunkLength_ > (kMax - HexCharValue(*pos)) / 16) {
                     failed_ = true;
                     break;
@@ -54,6 +61,7 @@ TChunkDecoder::Piece TChunkDecoder::Next(const char*& pos, const char* end) {
                 if (SkipPastLineEnd(pos, end)) {
                     phase_ = chunkLength_ == 0 ? chunkDone : chunkSize;
                     chunkLength_ = 0;
+                    sizeDigitSeen_ = false;
                     chunkBytesRead_ = 0;
                 }
                 break;

@@ -21,7 +21,8 @@ class TChunkDecoder {
 
     Phase CurrentPhase() const { return phase_; }
     bool Done() const { return phase_ == chunkDone; }
-    // A size that does not fit a signed 64-bit number.
+    // A size line that does not begin with a hexadecimal digit, or a size that does not fit a
+    // signed 64-bit number.
     bool Failed() const { return failed_; }
     // True once after each completed size line, for the trace.
     bool TakeSizeRead() {
@@ -38,5 +39,6 @@ class TChunkDecoder {
     std::int64_t chunkLength_ = 0;
     std::int64_t chunkBytesRead_ = 0;
     bool failed_ = false;
+    bool sizeDigitSeen_ = false;
     bool sizeRead_ = false;
 };

@@ -7,6 +7,7 @@ void THttpCli::GetBodyLineNext() {
         chunkDecoder_.Reset();
         RaiseDocBegin();
         if (AbortedDuringEvent()) return;
+        contentCoding_.Prepare(contentCodingHeader_);
         streamStartSize_ = BodyStream ? BodyStream->Size() : 0;
     }
     ++bodyLinesSeen_;
@@ -51,15 +52,22 @@ void THttpCli::ReadChunkedBlock() {
     }
 }
 
+// The content decoding writes the block to BodyStream and raises OnDocData.
 void THttpCli::DeliverBody(const char* data, int length) {
-    if (BodyStream) BodyStream->Write(data, length);
-    RaiseDocData(data, length);
+    contentCoding_.Write(data, length);
 }
 
 void THttpCli::EndOfDocument() {
     bodyLinesSeen_ = 0;
     nextStep_ = nullptr;
     EnterState(httpBodyReceived);
+    StopBandwidthTimer();
+    LiftBandwidthPause();
+    if (AbortedDuringEvent()) return;
+    contentCoding_.Complete();
+    if (BodyStream && !contentCodingHeader_.empty() && transferCoding_ != "chunked")
+        Trace(loProtSpecInfo, contentCodingHeader_, " content uncompressed from ", documentLength_,
+              " bytes to ", BodyStream->Size(), " bytes");
     RaiseDocEnd();
     if (AbortedDuringEvent()) return;
     if (closeReq_) ctrlSocket_->CloseLater();

@@ -22,7 +22,10 @@ const char* HttpCliStateName(THttpCliState state) {
 }
 
 THttpCli::THttpCli(platform::TComponent* owner)
-    : platform::TComponent(owner), ctrlSocket_(std::make_unique<TWSocket>(this)) {
+    : platform::TComponent(owner),
+      ctrlSocket_(std::make_unique<TWSocket>(this)),
+      contentCoding_(&BodyStream,
+                     [this](const char* Buffer, int Len) { RaiseDocData(Buffer, Len); }) {
     window_ = platform::AllocateHWnd(
         [this](platform::HWND, platform::UINT msg, platform::WPARAM wParam,
                platform::LPARAM lParam) { return HandleWindowMessage(msg, wParam, lParam); });
@@ -57,6 +60,7 @@ void THttpCli::HookSocketEvents() {
         if (OnSocksConnected) OnSocksConnected(this, e);
     };
     socket.OnError = [this](TCustomWSocket*) {
+        socketErrorReported_ = true;
         if (OnSocketError) OnSocketError(this);
     };
 }
@@ -73,6 +77,25 @@ void THttpCli::LogLine(TLogOption Option, const std::string& Msg) {
 
 bool THttpCli::LogEnabled(TLogOption Option) {
     return ctrlSocket_->LogEnabled(Option);
+}
+
+THttpCliOptions THttpCli::Options() const {
+    THttpCliOptions options = options_;
+    auto reflect = [&options](THttpCliOption option, bool on) {
+        if (on)
+            options.Include(option);
+        else
+            options.Exclude(option);
+    };
+    reflect(httpoEnableContentCoding, contentCoding_.Enabled());
+    reflect(httpoUseQuality, contentCoding_.UseQuality());
+    return options;
+}
+
+void THttpCli::SetOptions(THttpCliOptions value) {
+    options_ = value;
+    contentCoding_.SetEnabled(value.Contains(httpoEnableContentCoding));
+    contentCoding_.SetUseQuality(value.Contains(httpoUseQuality));
 }
 
 void THttpCli::SetMultiThreaded(bool value) {
@@ -131,6 +154,10 @@ void THttpCli::PostToSelf(platform::UINT message) {
 
 platform::LRESULT THttpCli::HandleWindowMessage(platform::UINT Msg, platform::WPARAM WParam,
                                                 platform::LPARAM LParam) {
+    if (IsBandwidthTick(Msg, WParam)) {
+        BandwidthTick();
+        return 0;
+    }
     switch (Msg) {
         case kRequestDoneMessage:
             RaiseRequestDone();

@@ -18,13 +18,15 @@
 #include <vector>
 
 #include "auth/ntlm_message.h"
+#include "http/bandwidth_throttle.h"
 #include "http/chunk_decoder.h"
+#include "http/content_coding.h"
 #include "http/http_types.h"
+#include "log/log_options.h"
 #include "platform/component.h"
 #include "platform/message_loop.h"
 #include "platform/streams.h"
 #include "socket/twsocket.h"
-#include "socket/wsocket_log.h"
 
 class THttpCli;
 
@@ -82,8 +84,12 @@ class THttpCli : public platform::TComponent {
     int LocationChangeCurCount() const { return locationChangeCurCount_; }
     int BandwidthLimit = 10000;    // bytes per second
     int BandwidthSampling = 1000;  // milliseconds
-    THttpCliOptions Options() const { return options_; }
-    void SetOptions(THttpCliOptions value) { options_ = value; }
+    // Content coding and its quality values are the content-coding handler's own settings.
+    THttpCliOptions Options() const;
+    void SetOptions(THttpCliOptions value);
+    // The control socket's logger, read and written through.
+    TQtxLogger* QtxLogger() const { return ctrlSocket_->QtxLogger(); }
+    void SetQtxLogger(TQtxLogger* value) { ctrlSocket_->SetQtxLogger(value); }
     std::string SocksServer;
     std::string SocksLevel;
     std::string SocksPort;
@@ -146,6 +152,9 @@ class THttpCli : public platform::TComponent {
     TWSocket& CtrlSocket() { return *ctrlSocket_; }
 
   protected:
+    // Bytes held in the receive buffer and not yet taken as lines or body.
+    int ReceiveFill() const { return receiveFill_; }
+
     // Trace hooks: the lines go to the control socket's logger, when one is attached.
     virtual void LogLine(TLogOption Option, const std::string& Msg);
     virtual bool LogEnabled(TLogOption Option);
@@ -231,6 +240,7 @@ class THttpCli : public platform::TComponent {
     void WaitUntilReady();
     void ConnectResolved();
     void ConnectFailedAtOnce();
+    void LookupRefused(const std::string& reason, std::uint16_t errCode);
     bool ResponseIncomplete(std::uint16_t closeError) const;
     void FailRequest(std::uint16_t code, const std::string& message);
     void ThrowIfFailed() const;
@@ -247,6 +257,15 @@ class THttpCli : public platform::TComponent {
     void EndOfHeader();
     void StartHeaderlessDocument(const std::string& line);
     void FailProtocol(const std::string& reason);
+
+    // Bandwidth control (http_bandwidth.cpp).
+    void CheckBandwidthSettings() const;  // throws when the option is on with unusable values
+    void PrepareBandwidthControl();
+    void CountReceivedBytes(int count);
+    void BandwidthTick();
+    void StopBandwidthTimer();
+    void LiftBandwidthPause();
+    bool IsBandwidthTick(platform::UINT Msg, platform::WPARAM WParam) const;
 
     // Body (http_body.cpp).
     void DeliverBody(const char* data, int length);
@@ -322,7 +341,8 @@ class THttpCli : public platform::TComponent {
     void (THttpCli::*nextStep_)() = nullptr;
     bool closeReq_ = false;  // the server closes the connection after this response
     bool relocationPending_ = false;
-    bool loginPosted_ = false;  // a login message is on its way; an abort cancels it
+    bool loginPosted_ = false;          // a login message is on its way; an abort cancels it
+    bool socketErrorReported_ = false;  // the socket raised OnError since this was cleared
     bool headerInProgress_ = false;
     bool sendPermitted_ = false;
     std::int64_t bodyBytesSent_ = 0;
@@ -350,4 +370,7 @@ class THttpCli : public platform::TComponent {
     std::string documentName_;
     TChunkDecoder chunkDecoder_;
     std::int64_t streamStartSize_ = 0;
+
+    TBandwidthThrottle throttle_;
+    THttpContCodHandler contentCoding_;
 };

@@ -57,6 +57,10 @@ void THttpCli::StartRequest(THttpRequest Rq) {
     if ((Rq == httpRqPost || Rq == httpRqPut) && !UploadStream)
         throw EHttpException("HTTP component has nothing to post or put", httpErrNothingToSend);
     if (Rq == httpRqClose) {
+        // The close ends as its own request, not with the failure of the one before it.
+        completionError_ = 0;
+        failureCode_ = 0;
+        failureMessage_.clear();
         statusCode_ = 200;
         statusReason_ = "OK";
         EnterState(httpClosing);
@@ -67,6 +71,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
         return;
     }
 
+    CheckBandwidthSettings();
     currentRequest_ = Rq;
     ResetResponseState();
     // Nothing received before this request belongs to its response: bytes left after the last
@@ -90,6 +95,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
         ctrlSocket_->Abort();
     }
     EnterState(httpNotConnected);
+    if (AbortedDuringEvent()) return;
     Login();
 }
 
@@ -102,14 +108,28 @@ void THttpCli::Login() {
     }
     resolvedAddress_.clear();
     EnterState(httpDnsLookup);
+    if (AbortedDuringEvent()) return;
     ctrlSocket_->SetLocalAddr(LocalAddr);
+    socketErrorReported_ = false;
     try {
         ctrlSocket_->StartLookup(connectHost_);
     } catch (const std::exception& error) {
-        statusCode_ = 404;
-        statusReason_ = error.what();
-        EnterState(httpReady);
+        return LookupRefused(error.what(), 0);
     }
+    // The socket reports a lookup it cannot start to its OnError instead of raising; no answer
+    // will come for it.
+    if (socketErrorReported_ && state_ == httpDnsLookup) {
+        int number = ctrlSocket_->LastError();
+        LookupRefused("can't start DNS lookup: " + ErrorNumberText(number),
+                      static_cast<std::uint16_t>(number));
+    }
+}
+
+void THttpCli::LookupRefused(const std::string& reason, std::uint16_t errCode) {
+    completionError_ = errCode;
+    statusCode_ = 404;
+    statusReason_ = reason;
+    EnterState(httpReady);
 }
 
 void THttpCli::ControlLookupDone(std::uint16_t ErrCode) {
@@ -156,7 +176,9 @@ void THttpCli::ConnectResolved() {
 }
 
 void THttpCli::ConnectFailedAtOnce() {
-    int number = ctrlSocket_->LastError();
+    // Settings the socket refuses before any platform call (a port text that is no port) leave
+    // no error number behind.
+    int number = ctrlSocket_->LastError() != 0 ? ctrlSocket_->LastError() : platform::WSAEINVAL;
     completionError_ = static_cast<std::uint16_t>(number);
     statusCode_ = 404;
     statusReason_ = "can't connect: " + ErrorNumberText(number);
@@ -180,6 +202,7 @@ void THttpCli::ControlSessionConnected(std::uint16_t ErrCode) {
     if (AbortedDuringEvent()) return;
     nextStep_ = &THttpCli::HandleHeaderLine;
     EnterState(httpWaitingHeader);
+    if (AbortedDuringEvent()) return;
     try {
         switch (currentRequest_) {
             case httpRqPost:
@@ -195,9 +218,11 @@ void THttpCli::ControlSessionConnected(std::uint16_t ErrCode) {
                 SendRequest("GET", requestVer_);
                 break;
         }
+        if (AbortedDuringEvent()) return;
         if ((currentRequest_ == httpRqPost || currentRequest_ == httpRqPut) &&
             !NtlmNegotiateOutstanding()) {
             RaiseSendBegin();
+            if (AbortedDuringEvent()) return;
             sendPermitted_ = true;
             ControlDataSent(0);
         }
@@ -217,7 +242,8 @@ bool THttpCli::ResponseIncomplete(std::uint16_t closeError) const {
 void THttpCli::ControlSessionClosed(std::uint16_t ErrCode) {
     Trace(loProtSpecInfo, "SessionClosed Error: ", ErrCode);
     if (ErrCode != 0) completionError_ = ErrCode;
-    if (state_ != httpAborting && !relocationPending_ && ResponseIncomplete(ErrCode)) {
+    const bool endedOnRequest = state_ == httpAborting || state_ == httpClosing;
+    if (!endedOnRequest && !relocationPending_ && ResponseIncomplete(ErrCode)) {
         failureCode_ = httpErrDocumentCutShort;
         failureMessage_ = kCutShortMessage;
         if (completionError_ == 0) completionError_ = httpErrDocumentCutShort;
@@ -225,6 +251,7 @@ void THttpCli::ControlSessionClosed(std::uint16_t ErrCode) {
     if (headerInProgress_) {
         RaiseHeaderEnd();
     } else if (bodyLinesSeen_ > 0) {
+        StopBandwidthTimer();
         RaiseDocEnd();
     }
     nextStep_ = nullptr;

@@ -5,9 +5,12 @@
 
 void THttpCli::SendRequest(const std::string& Method, const std::string& Version) {
     const bool hasBody = currentRequest_ == httpRqPost || currentRequest_ == httpRqPut;
+    PrepareBandwidthControl();
     std::vector<std::string> lines;
     requestHeaderBuffer_.clear();
     RaiseRequestHeaderBegin();
+    // An abort from any of the events below has closed the connection: nothing more is sent.
+    if (AbortedDuringEvent()) return;
 
     auto addIf = [&lines](bool condition, std::string line) {
         if (condition) lines.push_back(std::move(line));
@@ -18,6 +21,9 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
     addIf(!Reference.empty(), "Referer: " + Reference);
     addIf(!effectiveConnection_.empty(), "Connection: " + effectiveConnection_);
     addIf(!AcceptLanguage.empty(), "Accept-Language: " + AcceptLanguage);
+    const std::string& acceptEncoding = contentCoding_.HeaderText();
+    addIf(!acceptEncoding.empty() && currentRequest_ != httpRqHead,
+          "Accept-Encoding: " + acceptEncoding);
     addIf(hasBody && !ContentTypePost.empty(), "Content-Type: " + ContentTypePost);
     addIf(!Agent.empty(), "User-Agent: " + Agent);
     lines.push_back("Host: " + urlHost_ +
@@ -50,10 +56,15 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
         LogLine(loProtSpecInfo, dump);
     }
     RaiseBeforeHeaderSend(Method, lines);
-    for (const auto& line : lines)
+    if (AbortedDuringEvent()) return;
+    for (const auto& line : lines) {
         WriteRequestLine(line);
+        if (AbortedDuringEvent()) return;
+    }
     RaiseRequestHeaderEnd();
+    if (AbortedDuringEvent()) return;
     WriteRequestLine("");
+    if (AbortedDuringEvent()) return;
 
     ctrlSocket_->QueueSendData(requestHeaderBuffer_.data(),
                                static_cast<int>(requestHeaderBuffer_.size()));
@@ -76,6 +87,7 @@ void THttpCli::ControlDataSent(std::uint16_t) {
         if (count > 0) {
             bodyBytesSent_ += count;
             RaiseSendData(sendBlock_, count);
+            if (AbortedDuringEvent()) return;
             ctrlSocket_->Send(sendBlock_, count);
         } else {
             sendPermitted_ = false;

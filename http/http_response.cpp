@@ -87,6 +87,7 @@ void THttpCli::ControlDataAvailable(std::uint16_t ErrCode) {
         Trace(loProtSpecInfo, "**data available. Len=", count);
         return;
     }
+    CountReceivedBytes(count);
     receiveFill_ += count;
     receiveBuffer_[receiveFill_] = 0;
     try {
@@ -207,6 +208,7 @@ void THttpCli::HandleHeaderLine() {
 void THttpCli::StartHeaderlessDocument(const std::string& line) {
     if (contentType_.empty()) contentType_ = "text/html";
     EnterState(httpWaitingBody);
+    if (AbortedDuringEvent()) return;
     nextStep_ = &THttpCli::GetBodyLineNext;
     RaiseHeaderEnd();
     if (AbortedDuringEvent()) return;
@@ -291,18 +293,24 @@ void THttpCli::EndOfHeader() {
     }
 
     const bool chunked = transferCoding_ == "chunked";
+    // These never carry a body, whatever their Content-Length says.
+    const bool statusForbidsBody =
+        (statusCode_ >= 100 && statusCode_ < 200) || statusCode_ == 204 || statusCode_ == 304;
     const bool statusWithoutBody = statusCode_ < 200 || statusCode_ == 204 || statusCode_ == 301 ||
                                    statusCode_ == 302 || statusCode_ == 304 || statusCode_ == 401 ||
                                    statusCode_ == 407;
-    if ((documentLength_ == -1 && !chunked && statusWithoutBody) || documentLength_ == 0 ||
-        currentRequest_ == httpRqHead) {
+    if (statusForbidsBody || (documentLength_ == -1 && !chunked && statusWithoutBody) ||
+        documentLength_ == 0 || currentRequest_ == httpRqHead) {
         nextStep_ = nullptr;
         if (relocationPending_) {
             BeginRelocation();
         } else if (!closeReq_) {
             BecomeReady();
         } else {
-            if (currentRequest_ == httpRqHead) EnterState(httpWaitingBody);
+            if (currentRequest_ == httpRqHead) {
+                receiveFill_ = 0;
+                EnterState(httpWaitingBody);
+            }
             ctrlSocket_->CloseLater();
         }
         return;
@@ -315,6 +323,10 @@ void THttpCli::EndOfHeader() {
             documentName_ = (dot > 0 ? documentName_.substr(0, dot) : documentName_ + ".") + "htm";
     }
     EnterState(httpWaitingBody);
+    if (AbortedDuringEvent()) {
+        receiveFill_ = 0;
+        return;
+    }
     nextStep_ = &THttpCli::GetBodyLineNext;
     if (receiveFill_ > 0) OfferHeldDataToBody();
     FinishOfferedBody();

@@ -96,6 +96,7 @@ class EHttpException : public platform::Exception {
 // Codes of EHttpException raised for misuse.
 constexpr std::uint16_t httpErrBusy = 1;
 constexpr std::uint16_t httpErrNothingToSend = 2;
+constexpr std::uint16_t httpErrBandwidthSettings = 4;  // bandwidth control with unusable values
 constexpr std::uint16_t httpErrVersion = 5;
 // An authentication step entered in a state it does not expect (raised from the message loop).
 constexpr std::uint16_t httpErrAuthState = 6;

@@ -101,6 +101,9 @@ void TCustomWSocket::ProcessCloseEvent(const TMessage& msg) {
     ReceiveLoop(0, FComponentOptions.Without(wsoNoReceiveLoop));
     // A handler that closed (and perhaps connected again) has already ended this connection.
     if (FSocketHandle != handle) return;
+    // Paused with data still pending: the platform signals the close again once the socket is
+    // resumed, and the rest is offered then.
+    if (FPaused) return;
     if (!FCloseStarted) {
         FCloseStarted = true;
         HandleSessionClosed(WSAGETSELECTERROR(msg.LParam));
@@ -123,7 +126,7 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t errCode, TWSocketOptions options)
                     }
                 }
             }
-            if (options.Contains(wsoNoReceiveLoop)) return;
+            if (options.Contains(wsoNoReceiveLoop) || FPaused) return;
             if (FLastError != 0) {
                 // -1 is a handler's request to stop.
                 if (FLastError == -1) FLastError = 0;

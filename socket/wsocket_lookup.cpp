@@ -42,9 +42,11 @@ void TCustomWSocket::StartLookup(const std::string& hostName) {
     FLookupTaskHandle =
         WSocket_WSAAsyncGetHostByName(FWindowHandle, HostLookupDoneMessage, hostName.c_str(),
                                       FLookupReplyBuffer, sizeof FLookupReplyBuffer);
-    if (!FLookupTaskHandle)
+    if (!FLookupTaskHandle) {
+        FLastError = WSocket_WSAGetLastError();
         return ReportError(hostName + ": can't start DNS lookup - " +
-                           SocketErrorMessage(WSocket_WSAGetLastError()));
+                           SocketErrorMessage(FLastError));
+    }
     if (FEarlyLookupReply) {
         FEarlyLookupReply = false;
         HandleLookupDone(FSavedLookupMessage);

@@ -17,10 +17,13 @@
 
 using namespace std::chrono_literals;
 
-// Traces every line at both levels.
+// Traces every line at both levels, and notes the body bytes received at each timer tick.
 class TracingHttpCli : public THttpCli {
   public:
     std::vector<std::string> traceLines;
+    std::vector<std::int64_t> bodyCountAtTick;
+
+    int HeldBytes() const { return ReceiveFill(); }
 
     using THttpCli::AuthBasicState;
     using THttpCli::AuthNtlmState;
@@ -34,6 +37,11 @@ class TracingHttpCli : public THttpCli {
   protected:
     bool LogEnabled(TLogOption) override { return true; }
     void LogLine(TLogOption, const std::string& msg) override { traceLines.push_back(msg); }
+    platform::LRESULT HandleWindowMessage(platform::UINT Msg, platform::WPARAM WParam,
+                                          platform::LPARAM LParam) override {
+        if (Msg == platform::WM_TIMER) bodyCountAtTick.push_back(BodyReceivedCount());
+        return THttpCli::HandleWindowMessage(Msg, WParam, LParam);
+    }
 };
 
 struct GetOutcome {

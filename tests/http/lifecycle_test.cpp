@@ -2,6 +2,9 @@
 // the terminate flag, and documents that end badly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "platform/application.h"
 #include "platform/headless_application.h"
 #include "tests/http/client_harness.h"
@@ -150,7 +153,11 @@ TEST_F(HttpLifecycleTest, UnreadableResponsesEndTheRequestCleanly) {
         RawResponse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                     "10000000000000000\r\n",
                     AfterResponse::Stall));
-    for (int i = 0; i < 2; ++i) {
+    // A size line without a digit is no last chunk: the body must not count as complete.
+    server.AddConnection(
+        RawResponse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\n",
+                    AfterResponse::Stall));
+    for (int i = 0; i < 3; ++i) {
         GetOutcome outcome = h.Get(server.Url("/"));
         EXPECT_TRUE(outcome.raised) << i;
         EXPECT_EQ(outcome.errorNumber, httpStatusProtocolError) << i;
@@ -158,7 +165,7 @@ TEST_F(HttpLifecycleTest, UnreadableResponsesEndTheRequestCleanly) {
         EXPECT_EQ(h.lastErrCode, httpErrProtocol) << i;
         EXPECT_EQ(h.cli.CtrlSocket().State(), wsClosed) << i;
     }
-    EXPECT_EQ(h.requestDoneCount, 2);
+    EXPECT_EQ(h.requestDoneCount, 3);
 }
 
 // Requests after the first reuse the kept connection, dropping bytes past each document.
@@ -201,19 +208,77 @@ TEST_F(HttpLifecycleTest, ConnectRefusedByTheSocketAtOnceEndsTheRequest) {
     GetOutcome outcome = h.Get("http://127.0.0.1:99999/");
     EXPECT_TRUE(outcome.raised);
     EXPECT_EQ(outcome.errorNumber, 404);
-    EXPECT_EQ(outcome.message.rfind("can't connect: ", 0), 0u) << outcome.message;
+    // Not "No Error (Error #0)": the refused setting counts as an invalid argument.
+    EXPECT_EQ(outcome.message, "can't connect: " + SocketErrorText(10022) + " (Error #10022)");
+    EXPECT_EQ(h.lastErrCode, 10022);
     EXPECT_EQ(socketErrors, 1);
     EXPECT_EQ(h.requestDoneCount, 1);
 }
 
+// A lookup the socket cannot start is reported to its OnError; the request must end all the same.
+// Starting it from a thread that does not own the socket's window makes the platform refuse it.
+TEST_F(HttpLifecycleTest, ALookupThatCannotStartEndsTheRequest) {
+    int socketErrors = 0;
+    h.cli.OnSocketError = [&socketErrors](THttpCli*) { ++socketErrors; };
+    h.cli.URL = "http://localhost:" + std::to_string(server.Port()) + "/";
+    std::thread([this] { h.cli.StartRequest(httpRqGet); }).join();
+    EXPECT_TRUE(h.RunUntil([this] { return h.requestDoneCount > 0; }, 2s));
+    EXPECT_EQ(h.cli.State(), httpReady);
+    EXPECT_EQ(h.cli.StatusCode(), 404);
+    EXPECT_EQ(h.cli.StatusReason(),
+              "can't start DNS lookup: " + SocketErrorText(10022) + " (Error #10022)");
+    EXPECT_EQ(h.lastErrCode, 10022);
+    EXPECT_EQ(socketErrors, 1);
+}
+
+// A close request ends with "200 OK" and no error of its own, whatever the request before it.
+TEST_F(HttpLifecycleTest, ACloseRequestDoesNotRepeatThePreviousFailure) {
+    server.AddConnection(RawResponse("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhel"));
+    EXPECT_EQ(h.Get(server.Url("/")).errorNumber, httpErrDocumentCutShort);
+    try {
+        h.cli.RunRequest(httpRqClose);
+    } catch (const EHttpException& error) {
+        ADD_FAILURE() << "the close raised " << error.what();
+    }
+    h.ProcessPending();
+    EXPECT_EQ(h.cli.StatusCode(), 200);
+    EXPECT_EQ(h.cli.StatusReason(), "OK");
+    EXPECT_EQ(h.requestDoneCount, 2);
+    EXPECT_EQ(h.lastErrCode, 0);
+}
+
 }  // namespace
 
-// Whichever event handler cancels the request, the request ends once, as aborted.
+// Whichever event handler cancels the request, the request ends once, as aborted, and nothing of
+// the request runs after it: no request text is sent after an abort before sending, and no
+// document begins or ends after it.
 TEST(HttpAbortTest, FromAnyEventHandlerEndsTheRequestOnce) {
-    const std::vector<std::string> events = {"SessionConnected", "HeaderBegin", "HeaderData",
-                                             "Cookie",           "HeaderEnd",   "DocBegin",
-                                             "DocData",          "DocEnd"};
-    for (const std::string& event : events) {
+    struct Case {
+        std::string event;
+        bool beforeSending;
+    };
+    const Case cases[] = {
+        {"State httpNotConnected", true},
+        {"State httpDnsLookup", true},
+        {"State httpDnsLookupDone", true},
+        {"State httpConnected", true},
+        {"SessionConnected", true},
+        {"State httpWaitingHeader", true},
+        {"RequestHeaderBegin", true},
+        {"BeforeHeaderSend", true},
+        {"Command", true},
+        {"RequestHeaderEnd", true},
+        {"HeaderBegin", false},
+        {"HeaderData", false},
+        {"Cookie", false},
+        {"HeaderEnd", false},
+        {"State httpWaitingBody", false},
+        {"DocBegin", false},
+        {"DocData", false},
+        {"State httpBodyReceived", false},
+        {"DocEnd", false},
+    };
+    for (const Case& c : cases) {
         ScriptedHttpServer server;
         server.AddConnection(
             RawResponse("HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\nContent-Length: 4\r\n\r\nbody",
@@ -221,22 +286,54 @@ TEST(HttpAbortTest, FromAnyEventHandlerEndsTheRequestOnce) {
         ClientHarness h;
         bool aborted = false;
         auto abortOn = [&](const std::string& name) {
-            if (name != event || aborted) return;
+            if (name != c.event || aborted) return;
             aborted = true;
+            h.events.push_back("Abort");
             h.cli.Abort();
         };
+        h.cli.OnStateChange = [&](THttpCli*) {
+            std::string name = std::string("State ") + HttpCliStateName(h.cli.State());
+            h.events.push_back(name);
+            abortOn(name);
+        };
         h.cli.OnSessionConnected = [&](THttpCli*) { abortOn("SessionConnected"); };
+        h.cli.OnRequestHeaderBegin = [&](THttpCli*) { abortOn("RequestHeaderBegin"); };
+        h.cli.OnBeforeHeaderSend = [&](THttpCli*, const std::string&, std::vector<std::string>&) {
+            abortOn("BeforeHeaderSend");
+        };
+        h.cli.OnCommand = [&](THttpCli*, std::string&) { abortOn("Command"); };
+        h.cli.OnRequestHeaderEnd = [&](THttpCli*) { abortOn("RequestHeaderEnd"); };
         h.cli.OnHeaderBegin = [&](THttpCli*) { abortOn("HeaderBegin"); };
         h.cli.OnHeaderData = [&](THttpCli*) { abortOn("HeaderData"); };
         h.cli.OnCookie = [&](THttpCli*, const std::string&, bool&) { abortOn("Cookie"); };
         h.cli.OnHeaderEnd = [&](THttpCli*) { abortOn("HeaderEnd"); };
-        h.cli.OnDocBegin = [&](THttpCli*) { abortOn("DocBegin"); };
-        h.cli.OnDocData = [&](THttpCli*, const char*, int) { abortOn("DocData"); };
-        h.cli.OnDocEnd = [&](THttpCli*) { abortOn("DocEnd"); };
+        h.cli.OnDocBegin = [&](THttpCli*) {
+            h.events.push_back("DocBegin");
+            abortOn("DocBegin");
+        };
+        h.cli.OnDocData = [&](THttpCli*, const char*, int) {
+            h.events.push_back("DocData");
+            abortOn("DocData");
+        };
+        h.cli.OnDocEnd = [&](THttpCli*) {
+            h.events.push_back("DocEnd");
+            abortOn("DocEnd");
+        };
         GetOutcome outcome = h.Get(server.Url("/"));
         h.RunUntil([] { return false; }, 50ms);  // nothing more may follow
 
-        EXPECT_TRUE(aborted) << event;
-        ExpectAbortedOnce(h, outcome, event);
+        EXPECT_TRUE(aborted) << c.event;
+        ExpectAbortedOnce(h, outcome, c.event);
+        // Only a document the abort cut in the middle is closed with OnDocEnd.
+        const bool cutInTheBody = c.event == "DocData";
+        auto afterAbort = std::find(h.events.begin(), h.events.end(), "Abort");
+        for (auto it = afterAbort; it != h.events.end(); ++it) {
+            if (it->rfind("Doc", 0) == 0) {
+                EXPECT_TRUE(cutInTheBody && *it == "DocEnd") << c.event << ": " << *it;
+            }
+        }
+        if (c.beforeSending) {
+            EXPECT_TRUE(server.Requests().empty()) << c.event;
+        }
     }
 }

@@ -38,6 +38,28 @@ TEST_F(HttpRelocationTest, RelocationFromAClosingServerTakesANewConnection) {
     EXPECT_EQ(h.requestDoneCount, 1);
 }
 
+// An HTTP/1.0 answer without a Connection header ends its connection, even to a 1.1 request: the
+// relocation must not be sent on it.
+TEST_F(HttpRelocationTest, AnHttp10AnswerClosesSoTheRelocationTakesANewConnection) {
+    server.AddConnection(
+        RawResponse("HTTP/1.0 302 Found\r\nLocation: /new\r\nContent-Length: 0\r\n\r\n",
+                    AfterResponse::KeepOpen));
+    server.AddConnection(NormalResponse(200, "moved here"));
+    h.cli.SetRequestVer("1.1");
+    EXPECT_FALSE(h.Get(server.Url("/old")).raised);
+    EXPECT_EQ(server.AcceptedConnections(), 2);
+    EXPECT_EQ(h.body.Data(), "moved here");
+}
+
+TEST_F(HttpRelocationTest, ALocationWithoutAPathRequestsTheRoot) {
+    server.AddConnection(test_support::RedirectResponse(302, server.Url("")));
+    server.AddConnection(NormalResponse(200, "root"));
+    EXPECT_FALSE(h.Get(server.Url("/old")).raised);
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(RequestLine(server.Requests()[1]), "GET / HTTP/1.0");
+    EXPECT_EQ(h.body.Data(), "root");
+}
+
 TEST_F(HttpRelocationTest, RelocationOnAKeptConnectionReusesIt) {
     server.AddConnection(
         {RawResponse("HTTP/1.1 302 Found\r\nLocation: next?a=1\r\nContent-Length: 0\r\n"

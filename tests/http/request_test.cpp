@@ -156,6 +156,22 @@ TEST_F(HttpRequestTest, MisuseIsRefusedWithoutChangingTheState) {
     }
     EXPECT_EQ(cli.State(), httpReady);
 
+    // Bandwidth control that could never let reading go on is refused before anything starts.
+    const std::pair<int, int> unusableBandwidth[] = {{10000, 0}, {10000, -5}, {0, 1000}, {1, 500}};
+    cli.URL = "http://127.0.0.1/";
+    cli.SetOptions({httpoBandwidthControl});
+    for (auto [limit, sampling] : unusableBandwidth) {
+        cli.BandwidthLimit = limit;
+        cli.BandwidthSampling = sampling;
+        try {
+            cli.StartRequest(httpRqGet);
+            ADD_FAILURE() << "started with limit " << limit << " and sampling " << sampling;
+        } catch (const EHttpException& error) {
+            EXPECT_EQ(error.ErrorNumber, httpErrBandwidthSettings);
+        }
+        EXPECT_EQ(cli.State(), httpReady);
+    }
+
     // Bit n for option n; the content-coding bit goes through its handler and back.
     THttpCliOptions options{httpoEnableContentCoding, httpoNoBasicAuth};
     cli.SetOptions(options);

@@ -65,11 +65,15 @@ TEST_F(HttpResponseTest, ChunkExtensionsAreSkippedAndHexSizesRead) {
         RawResponse("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n"
                     "3;name=\"v;x\"\r\nabc\r\n"
                     "A\r\n0123456789\r\n"
-                    "0;last\r\n\r\n",
+                    "1F4\r\n" +
+                        std::string(500, 'f') +
+                        "\r\n"
+                        "0;last\r\n\r\n",
                     AfterResponse::Stall));
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
-    EXPECT_EQ(h.body.Data(), "abc0123456789");
+    EXPECT_EQ(h.body.Data(), "abc0123456789" + std::string(500, 'f'));
     EXPECT_TRUE(h.HasTrace("ChunkLength = 10"));
+    EXPECT_TRUE(h.HasTrace("ChunkLength = 500"));
 }
 
 // A length given beside the chunks counts the decoded document, not the bytes on the wire: the
@@ -110,6 +114,31 @@ TEST_F(HttpResponseTest, WithoutLengthTheBodyEndsWhenTheServerCloses) {
     auto done = std::find(h.events.begin(), h.events.end(), "RequestDone 1 0");
     EXPECT_LT(docEnd, done);
     EXPECT_EQ(h.lastErrCode, 0);
+}
+
+// These statuses never carry a body: a Content-Length beside them announces none, and the server
+// closing afterwards cuts nothing short.
+TEST_F(HttpResponseTest, StatusesWithoutBodyIgnoreTheirLength) {
+    const std::string statusLines[] = {"HTTP/1.1 304 Not Modified", "HTTP/1.1 204 No Content",
+                                       "HTTP/1.0 102 Processing"};
+    for (const std::string& statusLine : statusLines) {
+        server.AddConnection(RawResponse(statusLine + "\r\nContent-Length: 1234\r\n\r\n"));
+        GetOutcome outcome = h.Get(server.Url("/"));
+        EXPECT_FALSE(outcome.raised) << statusLine << ": " << outcome.message;
+        EXPECT_EQ(h.lastErrCode, 0) << statusLine;
+        EXPECT_TRUE(h.EventsStartingWith("DocBegin").empty()) << statusLine;
+    }
+    EXPECT_EQ(h.requestDoneCount, 3);
+}
+
+TEST_F(HttpResponseTest, HeadOnAClosingConnectionKeepsNoBodyBytes) {
+    server.AddConnection(RawResponse("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello"));
+    h.cli.URL = server.Url("/");
+    h.cli.RunRequest(httpRqHead);
+    h.ProcessPending();
+    EXPECT_EQ(h.cli.HeldBytes(), 0);
+    EXPECT_EQ(h.body.Data(), "");
+    EXPECT_EQ(h.requestDoneCount, 1);
 }
 
 TEST_F(HttpResponseTest, DocumentWithoutHeaderIsTakenAsHtml) {
