@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
+#include <cstring>
 
 namespace {
 
 [[noreturn]] void ThrowErrno(const std::string& what, const std::string& path) {
-    throw std::system_error(errno, std::generic_category(), what + " " + path);
+    throw ELoggerException(what + " " + path + ": " + std::strerror(errno));
 }
 
 }  // namespace

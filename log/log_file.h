@@ -7,6 +7,14 @@
 
 #include <string>
 
+#include "platform/exception.h"
+
+// The logger's failures: no file name, or a file that cannot be opened or written.
+class ELoggerException : public platform::Exception {
+  public:
+    using platform::Exception::Exception;
+};
+
 class TLogFile {
   public:
     TLogFile() = default;
@@ -15,10 +23,10 @@ class TLogFile {
     TLogFile& operator=(const TLogFile&) = delete;
 
     bool IsOpen() const { return fd_ >= 0; }
-    // Creates the file when missing; emptied first when truncate is set. Throws on failure.
+    // Creates the file when missing; emptied first when truncate is set. Throws ELoggerException.
     void Open(const std::string& path, bool truncate);
     void Close();
-    // Appends line in one write. Throws on failure.
+    // Appends line in one write. Throws ELoggerException.
     void Append(const std::string& line);
 
   private:

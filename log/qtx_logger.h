@@ -12,17 +12,11 @@
 #include "log/log_file.h"
 #include "log/log_options.h"
 #include "platform/component.h"
-#include "platform/exception.h"
 
 enum TLogFileOption { lfoAppend, lfoOverwrite };
 
 using TQtxLogEvent =
     std::function<void(platform::TComponent* Sender, TLogOption LogOption, const std::string& Msg)>;
-
-class ELoggerException : public platform::Exception {
-  public:
-    using platform::Exception::Exception;
-};
 
 // "hh:nn:ss:zzz" of a local time of day.
 std::string LogTimeStamp(const std::tm& time, int milliseconds);

@@ -31,13 +31,19 @@ class QtxLoggerTest : public ::testing::Test {
     TWSocket sender;
 };
 
-TEST_F(QtxLoggerTest, WithoutAFileNameTheProducerGetsTheError) {
+TEST_F(QtxLoggerTest, AFileThatCannotBeOpenedIsTheProducersError) {
     logger.SetLogOptions({loDestFile});
-    try {
-        logger.Log(&sender, loWsockInfo, "line");
-        FAIL() << "a line was written without a file name";
-    } catch (const ELoggerException& error) {
-        EXPECT_STREQ(error.what(), "File name empty");
+    const std::string missingFolder = folder / "missing/x.log";
+    for (const std::string& name : {std::string(), missingFolder}) {
+        logger.SetLogFileName(name);
+        try {
+            logger.Log(&sender, loWsockInfo, "line");
+            ADD_FAILURE() << "a line was written to \"" << name << "\"";
+        } catch (const ELoggerException& error) {
+            EXPECT_EQ(error.Message(), name.empty() ? "File name empty"
+                                                    : "Cannot open the log file " + missingFolder +
+                                                          ": No such file or directory");
+        }
     }
 }
 
