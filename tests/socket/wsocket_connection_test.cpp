@@ -152,6 +152,30 @@ TEST_F(WSocketConnection, PausedSocketIgnoresDataUntilResumed) {
     ASSERT_TRUE(PumpUntil([&] { return offers > 0 && socket.RcvdCount() == 0; }));
 }
 
+// A handler that pauses inside the close event's loop stops the offers; the rest and the close
+// come after Resume, so a paused reader loses nothing and sees no early close.
+TEST_F(WSocketConnection, PauseInTheCloseEventHoldsTheRestAndTheClose) {
+    socket.SetComponentOptions({wsoNoReceiveLoop});
+    std::string received;
+    ReceiveInto(socket, received, 1000);
+    socket.OnDataAvailable = [&, receive = socket.OnDataAvailable](TCustomWSocket* sender,
+                                                                   std::uint16_t errCode) {
+        receive(sender, errCode);
+        if (received.size() == 2000) sender->Pause();
+    };
+    Connect();
+    WriteAll(peer, std::string(5000, 'p'));
+    ClosePeer();
+    ASSERT_TRUE(PumpUntil([&] { return received.size() == 2000; }));
+    PumpPending();
+    EXPECT_EQ(received.size(), 2000u);
+    EXPECT_FALSE(log.Has("closed 0"));
+    socket.Resume();
+    ASSERT_TRUE(PumpUntil([&] { return socket.State() == wsClosed; }));
+    EXPECT_EQ(received.size(), 5000u);
+    EXPECT_EQ(log.Count("closed 0"), 1);
+}
+
 TEST(WSocketOwned, CloseLaterAndFreeLaterActFromTheLoop) {
     Listener listener;
     platform::TComponent owner;
