@@ -3,12 +3,23 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <optional>
+
+#include "app/feed_date.h"
 
 namespace app {
 namespace {
 
 constexpr std::string_view kElementStart = "<enclosure";
+constexpr std::string_view kItemStart = "<item";
+constexpr std::string_view kItemEnd = "</item>";
+constexpr std::string_view kDateStart = "<pubDate>";
+constexpr std::string_view kCommentStart = "<!--";
+constexpr std::string_view kCommentEnd = "-->";
+constexpr std::string_view kCDataStart = "<![CDATA[";
+constexpr std::string_view kCDataEnd = "]]>";
 constexpr std::size_t kMaxNameBytes = 255;
 // The longest reference worth decoding ("#x10FFFF" and a few leading zeros).
 constexpr std::size_t kMaxReferenceLength = 12;
@@ -64,6 +75,83 @@ std::size_t ReadAttributes(std::string_view document, std::size_t at,
     }
 }
 
+// Where the text goes on after the first end at or after from; the end of the document when the
+// section is never closed.
+std::size_t SkipPast(std::string_view document, std::size_t from, std::string_view end) {
+    std::size_t found = document.find(end, from);
+    return found == std::string_view::npos ? document.size() : found + end.size();
+}
+
+// The next "<" that may open an enclosure, an item, its end, its date, a comment or a CDATA
+// section. Most tags of a feed are passed over here, in a tight loop.
+std::size_t NextTagOfInterest(std::string_view document, std::size_t at) {
+    const char* const data = document.data();
+    const std::size_t size = document.size();
+    while (at + 2 < size) {
+        const void* found = std::memchr(data + at, '<', size - at - 2);
+        if (!found) break;
+        at = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+        const char next = data[at + 1];
+        if (next == 'e' || next == 'i' || next == 'p' || next == '!' ||
+            (next == '/' && data[at + 2] == 'i'))
+            return at;
+        ++at;
+    }
+    return std::string_view::npos;
+}
+
+// Follows the items of a feed to learn which enclosure belongs to the newest episode.
+class NewestEpisode {
+  public:
+    void ItemBegins() {
+        ItemEnds();  // an item left open ends where the next begins
+        inItem_ = true;
+    }
+    void ItemEnds() {
+        if (!inItem_) return;
+        if (itemEnclosure_ != kNone) {
+            if (!itemDate_) {
+                allDated_ = false;
+            } else if (!newestDate_ || *itemDate_ >= *newestDate_) {
+                newestDate_ = itemDate_;
+                newest_ = itemEnclosure_;
+            }
+        }
+        inItem_ = itemDateSeen_ = false;
+        itemDate_.reset();
+        itemEnclosure_ = kNone;
+    }
+    void DateFound(std::string_view text) {
+        if (!inItem_ || itemDateSeen_) return;
+        itemDateSeen_ = true;
+        itemDate_ = ParseFeedDate(text);
+    }
+    // An item's last enclosure stands for it.
+    void EnclosureFound(std::size_t index) {
+        if (inItem_)
+            itemEnclosure_ = index;
+        else
+            allDated_ = false;
+    }
+    // The newest episode's index among count enclosures, the last one when dates cannot tell.
+    std::size_t Index(std::size_t count) {
+        ItemEnds();
+        if (count == 0) return 0;
+        return allDated_ && newestDate_ ? newest_ : count - 1;
+    }
+
+  private:
+    static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+
+    bool inItem_ = false;
+    bool itemDateSeen_ = false;
+    std::optional<std::int64_t> itemDate_;
+    std::size_t itemEnclosure_ = kNone;
+    bool allDated_ = true;
+    std::optional<std::int64_t> newestDate_;
+    std::size_t newest_ = 0;
+};
+
 void AppendUtf8(std::string& out, std::uint32_t code) {
     if (code < 0x80) {
         out += static_cast<char>(code);
@@ -105,17 +193,60 @@ std::optional<std::string> DecodeReference(std::string_view name) {
 
 }  // namespace
 
-std::vector<std::string> FindEnclosureUrls(std::string_view document) {
-    std::vector<std::string> urls;
+FeedEnclosures FindEnclosures(std::string_view document) {
+    FeedEnclosures found;
+    NewestEpisode newest;
+    const std::size_t size = document.size();
     std::size_t at = 0;
-    while ((at = document.find(kElementStart, at)) != std::string_view::npos) {
-        at += kElementStart.size();
-        if (at >= document.size() || !IsXmlSpace(document[at])) continue;
-        std::optional<std::string_view> url;
-        at = ReadAttributes(document, at, url);
-        if (url) urls.push_back(DecodeXmlReferences(*url));
+    while ((at = NextTagOfInterest(document, at)) != std::string_view::npos) {
+        const std::string_view tag = document.substr(at);
+        switch (tag[1]) {
+            case 'e':
+                if (!tag.starts_with(kElementStart)) break;
+                at += kElementStart.size();
+                if (at < size && IsXmlSpace(document[at])) {
+                    std::optional<std::string_view> url;
+                    at = ReadAttributes(document, at, url);
+                    if (url) {
+                        newest.EnclosureFound(found.urls.size());
+                        found.urls.push_back(DecodeXmlReferences(*url));
+                    }
+                }
+                continue;
+            case '!':
+                if (tag.starts_with(kCommentStart)) {
+                    at = SkipPast(document, at + kCommentStart.size(), kCommentEnd);
+                    continue;
+                }
+                if (tag.starts_with(kCDataStart)) {
+                    at = SkipPast(document, at + kCDataStart.size(), kCDataEnd);
+                    continue;
+                }
+                break;
+            case 'i':
+                if (tag.starts_with(kItemStart) && tag.size() > kItemStart.size() &&
+                    (tag[kItemStart.size()] == '>' || IsXmlSpace(tag[kItemStart.size()])))
+                    newest.ItemBegins();
+                break;
+            case '/':
+                if (tag.starts_with(kItemEnd)) newest.ItemEnds();
+                break;
+            case 'p':
+                if (!tag.starts_with(kDateStart)) break;
+                at += kDateStart.size();
+                {
+                    const std::size_t textEnd = std::min(document.find('<', at), size);
+                    newest.DateFound(document.substr(at, textEnd - at));
+                    at = textEnd;
+                }
+                continue;
+            default:
+                break;
+        }
+        ++at;
     }
-    return urls;
+    found.newest = newest.Index(found.urls.size());
+    return found;
 }
 
 std::string DecodeXmlReferences(std::string_view text) {

@@ -7,7 +7,9 @@
 #include <optional>
 #include <string_view>
 
+#include "app/download_watchdog.h"
 #include "app/feed_monitor.h"
+#include "app/message_table.h"
 #include "app/proxy_text.h"
 #include "http/http_cli.h"
 #include "platform/streams.h"
@@ -24,12 +26,23 @@ std::string TemporaryPathOf(const std::string& path) {
     return path.substr(0, nameStart + nameBytes) + std::string(kSuffix);
 }
 
+// Clears the temporary name of a file or link left there (by a crashed run, or planted), so the
+// new file is created there afresh and never written through a link into someone else's file. A
+// directory is left alone; the creation then fails.
+const std::string& ClearedTemporaryPath(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(path, error)))
+        std::filesystem::remove(path, error);
+    return path;
+}
+
 // A file being received under a temporary name: removed unless it was completed, so a failed,
 // cancelled or interrupted download never leaves anything that a later run takes as downloaded.
 class PartialFile {
   public:
     explicit PartialFile(const std::string& path)
-        : path_(TemporaryPathOf(path)), stream_(path_, platform::FileMode::Create) {}
+        : path_(TemporaryPathOf(path)),
+          stream_(ClearedTemporaryPath(path_), platform::FileMode::CreateNew) {}
     ~PartialFile() {
         if (completed_) return;
         std::error_code ignored;
@@ -86,6 +99,13 @@ std::optional<std::string> GetFailure(THttpCli& client) {
     return std::to_string(client.StatusCode()) + " " + client.StatusReason();
 }
 
+// The limit in seconds as the user reads it: "60", or "0.3" for the short limits of tests.
+std::string SecondsText(std::chrono::milliseconds limit) {
+    if (limit.count() % 1000 == 0) return std::to_string(limit.count() / 1000);
+    std::string text = std::to_string(limit.count() / 1000) + ".";
+    return text + std::to_string(limit.count() % 1000 / 100);
+}
+
 std::string FileNameOf(const std::string& path) {
     return path.substr(path.rfind('/') + 1);
 }
@@ -128,23 +148,12 @@ void FeedMonitor::ShowDownloadOf(const std::string& fileName) {
     view_.SetVisible(Window::Progress, "", true);
 }
 
-void FeedMonitor::DownloadFile(const std::string& url, const std::string& path) {
+bool FeedMonitor::DownloadFile(const std::string& url, const std::string& path) {
     ShowDownloadOf(FileNameOf(path));
+    downloadCancelled_ = false;
+    std::optional<std::string> failure;
     try {
-        THttpCli& client = *httpCli1_;
-        client.URL = url;
-        PartialFile target(path);
-        ApplyProxyText(client, view_.ProxyText());
-        std::optional<std::string> failure;
-        {
-            LentStream lent(client, target.Stream());
-            failure = GetFailure(client);
-        }
-        if (failure) {
-            failedDownloads_.push_back({FileNameOf(path), *failure});
-        } else {
-            target.Complete(path);
-        }
+        failure = ReceiveEpisode(url, path);
     } catch (...) {
         // Anything but the client's failure ends the run; the window must not stay up.
         view_.SetVisible(Window::Progress, "", false);
@@ -152,17 +161,49 @@ void FeedMonitor::DownloadFile(const std::string& url, const std::string& path) 
     }
     view_.SetGaugeValue(Window::Progress, "Gauge1", 0);
     view_.SetVisible(Window::Progress, "", false);
+    if (failure && !downloadCancelled_) failedDownloads_.push_back({FileNameOf(path), *failure});
+    return !failure;
+}
+
+std::optional<std::string> FeedMonitor::ReceiveEpisode(const std::string& url,
+                                                       const std::string& path) {
+    THttpCli& client = *httpCli1_;
+    client.URL = url;
+    PartialFile target(path);
+    ApplyProxyText(client, view_.ProxyText());
+    std::optional<std::string> failure;
+    {
+        LentStream lent(client, target.Stream());
+        // The client has no time-out of its own: a server that goes silent would hold the run.
+        DownloadWatchdog watchdog(
+            DownloadInactivityLimit, [this] { return receivedPieces_; },
+            [&client] {
+                if (client.State() != httpReady) client.Abort();
+            });
+        failure = GetFailure(client);
+        if (watchdog.Fired())
+            failure = FillIn(FailureTextIn(UiLanguage, FailureText::NothingReceived),
+                             {SecondsText(DownloadInactivityLimit)});
+    }
+    // No episode is empty, and an empty file would count as downloaded for ever.
+    if (!failure && target.Stream().Size() == 0)
+        failure = std::string(FailureTextIn(UiLanguage, FailureText::EmptyAnswer));
+    if (!failure) target.Complete(path);
+    return failure;
 }
 
 void FeedMonitor::HttpCli1DocData() {
+    ++receivedPieces_;
     view_.SetGaugeValue(
         Window::Progress, "Gauge2",
         ProgressGaugeValue(httpCli1_->BodyReceivedCount(), httpCli1_->DocumentLength()));
 }
 
-// A click handled after the request ended but before Get returned has nothing to abort: an abort
-// of the ready client would turn its failed answer into "200 OK" and keep the error page.
+// The user's cancel: the download it ends is no failure to report. A click handled after the
+// request ended but before Get returned has nothing to abort: an abort of the ready client would
+// turn its failed answer into "200 OK" and keep the error page.
 void FeedMonitor::AbortDownload() {
+    downloadCancelled_ = true;
     if (httpCli1_->State() != httpReady) httpCli1_->Abort();
 }
 

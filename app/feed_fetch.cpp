@@ -28,16 +28,22 @@ std::string FeedRequestUrl(const std::string& feedUrl) {
 
 std::string FetchFeedDocument(const std::string& feedUrl, platform::UrlReaderTimeouts timeouts) {
     std::string document;
+    // Without a scheme of its own the reader would guess one.
+    const std::string requestUrl = FeedRequestUrl(feedUrl);
+    const std::string lower = AsciiLower(requestUrl);
+    if (!lower.starts_with("http://") && !lower.starts_with("https://")) return document;
     auto session = platform::UrlSession::Open(kAgent, timeouts);
     if (!session) return document;
-    auto request = session->OpenUrl(FeedRequestUrl(feedUrl));
+    auto request = session->OpenUrl(requestUrl);
     if (!request) return document;
     std::string code = request->StatusCode();
     if (code != "200" && code != "302") return "Status:" + code;
     char piece[kPieceSize];
     for (;;) {
         std::optional<std::size_t> count = request->ReadFile(piece, kPieceSize);
-        if (!count || *count == 0) break;
+        // A document cut short would be scanned as if complete and yield an older episode.
+        if (!count) return {};
+        if (*count == 0) break;
         std::string_view received(piece, *count);
         document.append(received.substr(0, received.find('\0')));
         platform::App().ProcessMessages();

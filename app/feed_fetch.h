@@ -13,8 +13,9 @@ std::string FeedRequestUrl(const std::string& feedUrl);
 
 // The document at feedUrl, read in pieces of at most 4095 bytes, each taken up to its first NUL,
 // with the application's messages processed after each piece. "Status:" and the code when the
-// answer is neither 200 nor 302; the empty string when the address could not be opened; what had
-// arrived when the transfer broke off. Reports no error to its caller.
+// answer is neither 200 nor 302; the empty string when the request address does not start with
+// "http://" or "https://", could not be opened, or the transfer broke off before the end of the
+// document. Reports no error to its caller.
 std::string FetchFeedDocument(const std::string& feedUrl,
                               platform::UrlReaderTimeouts timeouts = {});
 

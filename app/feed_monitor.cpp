@@ -35,6 +35,7 @@ FeedMonitor::FeedMonitor(FeedMonitorView& view, std::string programDir)
       view_(view),
       httpCli1_(CreateDownloadClient()) {
     httpCli1_->OnDocData = [this](THttpCli*, const char*, int) { HttpCli1DocData(); };
+    httpCli1_->OnHeaderData = [this](THttpCli*) { ++receivedPieces_; };
     httpCli1_->OnRequestDone = [this](THttpCli*, THttpRequest, std::uint16_t) {
         HttpCli1RequestDone();
     };

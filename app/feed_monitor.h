@@ -2,9 +2,11 @@
 // The Qt main window implements FeedMonitorView and forwards its handlers here.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,7 @@ struct FeedEntry {
     std::vector<std::string> EnclosureUrls;  // found by the last scan, in document order
 };
 
-// A download of the last run that left no file, and why.
+// A download of the last run that did not land, and why: the status and reason text, or the error.
 struct FailedDownload {
     std::string FileName;
     std::string Reason;
@@ -122,14 +124,23 @@ class FeedMonitor {
     void Button3Click();
     void XML_einlesen(std::uint16_t index, std::string document);
 
-    // Replaceable steps of the run: the feed fetch and the episode download (url, target path).
-    // Unassigned, the run fetches with FetchFeedDocument and downloads with DownloadFile.
+    // Replaceable steps of the run: the feed fetch and the episode download (url, target path;
+    // true when the episode landed). Unassigned, the run fetches with FetchFeedDocument and
+    // downloads with DownloadFile.
     std::function<std::string(const std::string& url)> FetchFeed;
-    std::function<void(const std::string& url, const std::string& path)> DownloadEpisode;
+    std::function<bool(const std::string& url, const std::string& path)> DownloadEpisode;
+
+    // The downloads of the current or last run that failed, in the order they were tried; cleared
+    // when a run starts. A download the user cancelled is not among them.
+    const std::vector<FailedDownload>& FailedDownloads() const { return failedDownloads_; }
+
+    // How long a download may receive nothing, connecting included, before it is given up.
+    std::chrono::milliseconds DownloadInactivityLimit{60000};
 
     // The episode download: the file at url into path, shown in the progress window. Only a
-    // complete success leaves a file at path; a failure of the request is silent.
-    void DownloadFile(const std::string& url, const std::string& path);
+    // complete, non-empty answer leaves a file at path; true then. A failure of the request is
+    // recorded in FailedDownloads.
+    bool DownloadFile(const std::string& url, const std::string& path);
     // The progress window, shown for the download of fileName (the counter reads "1 / 1").
     void ShowDownloadOf(const std::string& fileName);
     // The progress window's buttons.
@@ -139,9 +150,6 @@ class FeedMonitor {
     // The HTTP client of the downloads, owned for the program's life until FormClose.
     THttpCli* HttpCli1() { return httpCli1_.get(); }
 
-    // The downloads of the current or last run that failed; cleared when a run starts.
-    const std::vector<FailedDownload>& FailedDownloads() const { return failedDownloads_; }
-
     FeedMonitorView& View() { return view_; }
 
   private:
@@ -149,6 +157,9 @@ class FeedMonitor {
     void SwitchLanguage(std::uint8_t language);
     void CentreHorizontally(Window window, const std::string& control);
 
+    void ShowFailedDownloads();
+    // The reason the episode did not land, or nothing when it did.
+    std::optional<std::string> ReceiveEpisode(const std::string& url, const std::string& path);
     void AbortDownload();
     void HttpCli1DocData();
     void HttpCli1RequestDone() {}
@@ -157,8 +168,11 @@ class FeedMonitor {
     std::unique_ptr<THttpCli> httpCli1_;
     // A list file that could not be read is kept until the user has feeds to save over it.
     bool keepUnreadableListFile_ = false;
-    std::vector<FailedDownload> failedDownloads_;
     bool closed_ = false;
+    std::vector<FailedDownload> failedDownloads_;
+    // Header lines and body blocks received, the download's sign of life for its watchdog.
+    std::uint64_t receivedPieces_ = 0;
+    bool downloadCancelled_ = false;
 };
 
 }  // namespace app

@@ -32,4 +32,43 @@ const std::array<std::string_view, 2 * kMessagesPerLanguage> MessageTable = {
     "Run already in progress!",
 };
 
+namespace {
+
+const std::array<std::string_view, 2 * kFailureTextsPerLanguage> kFailureTexts = {
+    "%1 kann nicht angelegt werden: %2.",
+    "Downloads fehlgeschlagen!",
+    "Diese Downloads sind fehlgeschlagen:",
+    "… und %1 weitere",
+    "%1 Sekunden lang keine Daten empfangen",
+    "Der Server hat eine leere Datei geschickt",
+
+    "Cannot create %1: %2.",
+    "Downloads failed!",
+    "These downloads failed:",
+    "… and %1 more",
+    "No data received for %1 seconds",
+    "The server sent an empty file",
+};
+
+}  // namespace
+
+std::string_view FailureTextIn(std::uint8_t language, FailureText text) {
+    return kFailureTexts.at(language * kFailureTextsPerLanguage + static_cast<int>(text));
+}
+
+std::string FillIn(std::string_view text, std::initializer_list<std::string_view> values) {
+    std::string out;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const std::size_t index =
+            at + 1 < text.size() ? static_cast<std::size_t>(text[at + 1] - '1') : values.size();
+        if (text[at] == '%' && index < values.size()) {
+            out += values.begin()[index];
+            ++at;
+        } else {
+            out += text[at];
+        }
+    }
+    return out;
+}
+
 }  // namespace app

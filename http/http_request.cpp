@@ -2,6 +2,7 @@
 // socket, and the sender of a POST or PUT body.
 #include "http/http_cli.h"
 #include "http/http_date.h"
+#include "http/url.h"
 
 void THttpCli::SendRequest(const std::string& Method, const std::string& Version) {
     const bool hasBody = currentRequest_ == httpRqPost || currentRequest_ == httpRqPut;
@@ -15,7 +16,7 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
     auto addIf = [&lines](bool condition, std::string line) {
         if (condition) lines.push_back(std::move(line));
     };
-    lines.push_back(Method + " " + targetPath_ + " HTTP/" + Version);
+    lines.push_back(Method + " " + RequestTarget(targetPath_) + " HTTP/" + Version);
     addIf(!Sender.empty(), "From: " + Sender);
     addIf(!Accept.empty(), "Accept: " + Accept);
     addIf(!Reference.empty(), "Referer: " + Reference);

@@ -1,6 +1,7 @@
 #include "http/url.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace {
 
@@ -147,4 +148,22 @@ int HexCharValue(char ch) {
     auto code = static_cast<unsigned char>(ch);
     if (ch >= '0' && ch <= '9') return code - '0';
     return (code & 0x0F) + 9;
+}
+
+std::string RequestTarget(const std::string& Path) {
+    static constexpr char kHexDigits[] = "0123456789ABCDEF";
+    static constexpr std::string_view kUnsafe = "\"<>\\^`{|}";
+    std::string target;
+    target.reserve(Path.size());
+    for (char ch : Path.substr(0, Path.find('#'))) {
+        auto byte = static_cast<unsigned char>(ch);
+        if (byte <= 0x20 || byte >= 0x7F || kUnsafe.find(ch) != std::string_view::npos) {
+            target += '%';
+            target += kHexDigits[byte >> 4];
+            target += kHexDigits[byte & 0x0F];
+        } else {
+            target += ch;
+        }
+    }
+    return target;
 }

@@ -16,3 +16,8 @@ int LastPos(const std::string& Sub, const std::string& S);
 bool IsHexChar(char ch);
 // The digit's value; only meaningful when IsHexChar(ch).
 int HexCharValue(char ch);
+
+// Path as it may stand in a request line: the "#fragment" dropped (it is never sent), and each byte
+// that may not stand there (space, control bytes, bytes from 0x80, and " < > \ ^ ` { | }) written
+// as "%XX". What is already percent-encoded stays as it is.
+std::string RequestTarget(const std::string& Path);

@@ -9,7 +9,8 @@
 
 namespace platform {
 
-enum class MessageBoxButtons { Ok, YesNo };
+// YesNoDefaultNo: Enter answers No, for questions whose Yes loses something.
+enum class MessageBoxButtons { Ok, YesNo, YesNoDefaultNo };
 enum class MessageBoxResult { Ok, Yes, No };
 
 class Application {

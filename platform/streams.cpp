@@ -36,6 +36,9 @@ FileStream::FileStream(const std::string& path, FileMode mode)
         case FileMode::Create:
             flags |= O_RDWR | O_CREAT | O_TRUNC;
             break;
+        case FileMode::CreateNew:
+            flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+            break;
         case FileMode::OpenRead:
             flags |= O_RDONLY;
             break;
@@ -47,7 +50,8 @@ FileStream::FileStream(const std::string& path, FileMode mode)
         fd_ = ::open(path.c_str(), flags, 0666);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
-        const char* verb = mode == FileMode::Create ? "create" : "open";
+        const bool creating = mode == FileMode::Create || mode == FileMode::CreateNew;
+        const char* verb = creating ? "create" : "open";
         throw EStreamError("Cannot " + std::string(verb) + " file \"" + path + "\". " +
                            ErrnoText());
     }

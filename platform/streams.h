@@ -41,6 +41,7 @@ class Stream {
 
 enum class FileMode {
     Create,         // a new empty file, replacing any file of that name; read and write
+    CreateNew,      // a new empty file where nothing is at that name, not even a link; read and write
     OpenRead,       // an existing file, read only
     OpenReadWrite,  // an existing file, read and write
 };

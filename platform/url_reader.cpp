@@ -35,8 +35,16 @@ bool LibraryReady() {
 
 struct UrlSession::Handle {
     CURLM* multi;
-    explicit Handle(CURLM* multi) : multi(multi) {}
-    ~Handle() { curl_multi_cleanup(multi); }
+    // Asks caches on the way for the server's copy.
+    curl_slist* headers = nullptr;
+    explicit Handle(CURLM* multi) : multi(multi) {
+        headers = curl_slist_append(headers, "Cache-Control: no-cache");
+        headers = curl_slist_append(headers, "Pragma: no-cache");
+    }
+    ~Handle() {
+        curl_multi_cleanup(multi);
+        curl_slist_free_all(headers);
+    }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 };
@@ -148,6 +156,9 @@ std::unique_ptr<UrlRequest> UrlSession::OpenUrl(const std::string& url) {
     using Transfer = UrlRequest::Transfer;
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_USERAGENT, agent_.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, handle_->headers);
+    // Every coding the library can decode is offered, and decoded also when sent unasked.
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);

@@ -1,7 +1,8 @@
 // The URL reader: reads a document from an http or https address in pieces, the way the feed
 // fetch needs it. A session carries the agent text; each request sends one GET (relocations
-// followed, at most 10; the proxy from the standard proxy environment variables; nothing cached),
-// waits for the final answer's header and then hands out the body.
+// followed, at most 10; the proxy from the standard proxy environment variables; caches asked not
+// to answer from their copy; every content coding the library decodes accepted), waits for the
+// final answer's header and then hands out the body, decoded.
 //
 // The windows stay responsive: while it waits for the network the reader lets the application
 // process all pending messages every few tens of milliseconds, and it stops at once when the

@@ -48,10 +48,14 @@ int main(int argc, char** argv) {
     QTimer boxWatch;
     QObject::connect(&boxWatch, &QTimer::timeout, &CloseModalBoxes);
     boxWatch.start(kBoxPollMs);
-    // The click returns once the run has ended with its summary.
+    // The click returns once the run has ended, with its summary or with an error report that
+    // the exception escaping it raised; the program ends either way.
     QTimer::singleShot(0, &form1, [&] {
+        struct QuitAfterwards {
+            platform::QtApplication& application;
+            ~QuitAfterwards() { application.quit(); }
+        } quit{application};
         form1.findChild<QPushButton*>("Button3")->click();
-        application.quit();
     });
 
     int exitCode = application.exec();

@@ -62,9 +62,10 @@ void QtApplication::ShowException(const std::exception& error) {
 
 MessageBoxResult QtApplication::MessageBox(const std::string& text, const std::string& caption,
                                            MessageBoxButtons buttons) {
-    bool yesNo = buttons == MessageBoxButtons::YesNo;
+    bool yesNo = buttons != MessageBoxButtons::Ok;
     QMessageBox box(QMessageBox::NoIcon, FromUtf8(caption), FromUtf8(text),
                     yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, activeWindow());
+    if (buttons == MessageBoxButtons::YesNoDefaultNo) box.setDefaultButton(QMessageBox::No);
     int answer = box.exec();
     if (!yesNo) return MessageBoxResult::Ok;
     return answer == QMessageBox::Yes ? MessageBoxResult::Yes : MessageBoxResult::No;

@@ -10,6 +10,22 @@ namespace {
 
 using Urls = std::vector<std::string>;
 
+Urls FindEnclosureUrls(std::string_view document) {
+    return FindEnclosures(document).urls;
+}
+
+// The newest episode's url.
+std::string Newest(std::string_view document) {
+    FeedEnclosures found = FindEnclosures(document);
+    return found.urls.empty() ? "<none>" : found.urls.at(found.newest);
+}
+
+std::string Item(const std::string& name, const std::string& date) {
+    return "<item><title>" + name + "</title>" +
+           (date.empty() ? "" : "<pubDate>" + date + "</pubDate>") + "<enclosure url=\"http://h/" +
+           name + ".mp3\"/></item>";
+}
+
 TEST(FindEnclosureUrls, FindsEveryEnclosureInDocumentOrder) {
     std::string feed =
         "<rss><channel>"
@@ -49,6 +65,57 @@ TEST(FindEnclosureUrls, CopesWithBrokenMarkup) {
               (Urls{"http://h/1", ""}));
     EXPECT_EQ(FindEnclosureUrls("<enclosure url="), Urls{});
     EXPECT_EQ(FindEnclosureUrls("<enclosure "), Urls{});
+}
+
+TEST(FindEnclosureUrls, TextInCommentsAndCDataIsNoMarkup) {
+    EXPECT_EQ(FindEnclosureUrls("<item><description><![CDATA[<enclosure url=\"http://h/no1\"/> "
+                                "]]> <enclosure url=\"http://h/no2\"/>]]></description>"
+                                "<enclosure url=\"http://h/yes.mp3\"/></item>"
+                                "<!-- <enclosure url=\"http://h/no3\"/> -->"
+                                "<![CDATA[ <enclosure url=\"http://h/no4\"/>"),
+              (Urls{"http://h/no2", "http://h/yes.mp3"}));
+    EXPECT_EQ(FindEnclosureUrls("<!-- <enclosure url=\"http://h/no\"/>"), Urls{});
+}
+
+TEST(FindEnclosures, TheNewestEpisodeIsTheLatestDatedItem) {
+    const std::string mon = "Mon, 09 Jun 2003 04:00:00 GMT";
+    const std::string tue = "Tue, 10 Jun 2003 04:00:00 GMT";
+    const std::string wed = "Wed, 11 Jun 03 06:00:00 +0200";
+    struct Case {
+        std::string feed;
+        std::string newest;
+    };
+    const Case cases[] = {
+        {"<rss><channel>" + Item("c", wed) + Item("b", tue) + Item("a", mon) + "</channel></rss>",
+         "http://h/c.mp3"},
+        {Item("a", mon) + Item("c", wed) + Item("b", tue), "http://h/c.mp3"},
+        // Equal dates: the later in the document.
+        {Item("x", tue) + Item("y", tue), "http://h/y.mp3"},
+        // One item without a date, or with one that does not parse: the last in document order.
+        {Item("c", wed) + Item("b", "") + Item("a", mon), "http://h/a.mp3"},
+        {Item("c", wed) + Item("b", "yesterday") + Item("a", mon), "http://h/a.mp3"},
+        // An enclosure outside any item: the last in document order.
+        {Item("c", wed) + "<enclosure url=\"http://h/loose.mp3\"/>" + Item("a", mon),
+         "http://h/a.mp3"},
+        // Items without an enclosure have no say; the date may follow the enclosure; an item's
+        // last enclosure stands for it; the channel's own date is no item's.
+        {"<channel><pubDate>" + wed + "</pubDate><item><pubDate>" + wed +
+             "</pubDate></item><item id=\"1\"><enclosure url=\"http://h/t1\"/>"
+             "<enclosure url=\"http://h/t2\"/><pubDate>" +
+             tue + "</pubDate></item>" + Item("a", mon),
+         "http://h/t2"},
+        // A date in a comment is no date.
+        {"<item><!-- <pubDate>" + wed + "</pubDate> --><enclosure url=\"http://h/b\"/></item>" +
+             Item("a", mon),
+         "http://h/a.mp3"},
+        // An item left open ends where the next begins, or with the document.
+        {"<item><pubDate>" + wed + "</pubDate><enclosure url=\"http://h/open\"/>" + Item("a", mon) +
+             "<item><enclosure url=\"http://h/cut\"/><pubDate>" + tue,
+         "http://h/open"},
+        {"", "<none>"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Newest(c.feed), c.newest) << c.feed;
 }
 
 TEST(FindEnclosureUrls, DecodesXmlReferences) {

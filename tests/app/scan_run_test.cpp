@@ -36,6 +36,7 @@ class ScanRunTest : public testing::FeedMonitorTest {
         monitor_->DownloadEpisode = [this](const std::string& url, const std::string& path) {
             downloads_.emplace_back(url, path);
             if (onDownload_) onDownload_();
+            return true;
         };
     }
     ~ScanRunTest() override {
@@ -60,7 +61,7 @@ class ScanRunTest : public testing::FeedMonitorTest {
         EXPECT_EQ(app_.ShownBoxes()[box].text,
                   monitor_->MessageText(0) + url + monitor_->MessageText(1));
         EXPECT_EQ(app_.ShownBoxes()[box].caption, monitor_->MessageText(2));
-        EXPECT_EQ(app_.ShownBoxes()[box].buttons, platform::MessageBoxButtons::YesNo);
+        EXPECT_EQ(app_.ShownBoxes()[box].buttons, platform::MessageBoxButtons::YesNoDefaultNo);
     }
 
     std::string folder_;
@@ -183,6 +184,16 @@ TEST_F(ScanRunTest, CancelAllStopsBeforeTheNextFeed) {
     EXPECT_FALSE(monitor_->ScanBusy);
 }
 
+TEST_F(ScanRunTest, TheRunAfterACancelAllScansAgain) {
+    AddFeed("/one", NormalResponse(200, Feed({"<enclosure url=\"http://h/1.mp3\"/>"})));
+    AddFeed("/two", NormalResponse(200, Feed({"<enclosure url=\"http://h/2.mp3\"/>"})));
+    monitor_->CancelAll = true;  // left from the last run's "cancel all"
+    monitor_->Button3Click();
+    EXPECT_EQ(RequestedPaths(), (std::vector<std::string>{"/one", "/two"}));
+    EXPECT_EQ(downloads_.size(), 2u);
+    ExpectSummary(3);
+}
+
 TEST_F(ScanRunTest, NamesUnfitForAFileAreNeitherDownloadedNorCounted) {
     AddFeed("/dots", NormalResponse(200, Feed({"<enclosure url=\"http://h/a/..\"/>"})));
     AddFeed("/slash", NormalResponse(200, Feed({"<enclosure url=\"http://h/dir/\"/>"})));
@@ -232,8 +243,21 @@ TEST_F(ScanRunTest, ClosingTheWindowEndsTheRunAtOnce) {
 
 TEST_F(ScanRunTest, AFolderThatCannotBeCreatedStopsTheRunBeforeItStarts) {
     AddFeed("/feed", NormalResponse(200, Feed({"<enclosure url=\"http://h/a.mp3\"/>"})));
-    view_.folderText = programDir_ + "no/such/folder";
-    EXPECT_THROW(monitor_->Button3Click(), platform::Exception);
+    const std::string missing = programDir_ + "no/such/folder/";
+    view_.folderText = missing;
+    for (std::uint8_t language : {0, 1}) {
+        monitor_->UiLanguage = language;
+        try {
+            monitor_->Button3Click();
+            ADD_FAILURE() << "the run started";
+        } catch (const platform::Exception& error) {
+            const std::string reason =
+                std::make_error_code(std::errc::no_such_file_or_directory).message();
+            EXPECT_EQ(error.what(), (language == 0 ? missing + " kann nicht angelegt werden: "
+                                                   : "Cannot create " + missing + ": ") +
+                                        reason + ".");
+        }
+    }
     EXPECT_FALSE(monitor_->ScanBusy);
     EXPECT_EQ(server_.AcceptedConnections(), 0);
     EXPECT_TRUE(app_.ShownBoxes().empty());

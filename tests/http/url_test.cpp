@@ -87,4 +87,18 @@ TEST(UrlHelpersTest, LastPosAndHexDigits) {
         EXPECT_EQ(HexCharValue(c), value) << c;
 }
 
+TEST(UrlHelpersTest, RequestTargetEncodesWhatMayNotStandInARequestLine) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/my episode.mp3", "/my%20episode.mp3"},
+        {"/a.mp3?x=1&y=%20#part-2", "/a.mp3?x=1&y=%20"},
+        {"/\"<>\\^`{|}", "/%22%3C%3E%5C%5E%60%7B%7C%7D"},
+        {std::string("/\x01\x7F\x80\xC3\xA9\t", 7), "/%01%7F%80%C3%A9%09"},
+        {"http://proxy.target/a b", "http://proxy.target/a%20b"},
+        {"/~user/:@!$'()*+,;=-._", "/~user/:@!$'()*+,;=-._"},
+        {"#only", ""},
+    };
+    for (const auto& [path, target] : cases)
+        EXPECT_EQ(RequestTarget(path), target) << path;
+}
+
 }  // namespace

@@ -1,0 +1,250 @@
+#include "app/feed_date.h"
+
+#include <array>
+
+namespace app {
+namespace {
+
+constexpr std::array<std::string_view, 7> kWeekdays = {
+    "monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"};
+constexpr std::array<std::string_view, 12> kMonths = {
+    "january", "february", "march",     "april",   "may",      "june",
+    "july",    "august",   "september", "october", "november", "december"};
+
+struct NamedZone {
+    std::string_view name;
+    int offsetHours;
+};
+constexpr std::array<NamedZone, 11> kZones = {{{"ut", 0},
+                                               {"gmt", 0},
+                                               {"z", 0},
+                                               {"est", -5},
+                                               {"edt", -4},
+                                               {"cst", -6},
+                                               {"cdt", -5},
+                                               {"mst", -7},
+                                               {"mdt", -6},
+                                               {"pst", -8},
+                                               {"pdt", -7}}};
+
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The index of the name that the lower-case word abbreviates (its first three letters or more),
+// or -1.
+template <std::size_t N>
+int NameIndex(const std::array<std::string_view, N>& names, std::string_view word) {
+    if (word.size() < 3) return -1;
+    for (std::size_t i = 0; i < N; ++i)
+        if (names[i].starts_with(word)) return static_cast<int>(i);
+    return -1;
+}
+
+int NumberOf(std::string_view digits) {
+    int value = 0;
+    for (char c : digits)
+        value = value * 10 + (c - '0');
+    return value;
+}
+
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month) {
+    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
+std::int64_t DaysSinceEpoch(int year, int month, int day) {
+    const std::int64_t y = year - (month <= 2 ? 1 : 0);
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yearOfEra = y - era * 400;
+    const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+// The moment the fields name, in seconds since 1970 UTC; nothing when a field is out of range.
+std::optional<std::int64_t> SecondsSinceEpoch(int year, int month, int day, int hour, int minute,
+                                              int second, int offsetMinutes) {
+    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
+        minute > 59 || second > 60)
+        return std::nullopt;
+    return DaysSinceEpoch(year, month, day) * 86400 + hour * 3600 + minute * 60 + second -
+           static_cast<std::int64_t>(offsetMinutes) * 60;
+}
+
+// The digits at text[at, at + count) as a number, or -1 when one of them is no digit.
+int DigitsAt(std::string_view text, std::size_t at, std::size_t count) {
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (!IsDigit(text[i])) return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// The form nearly every feed writes, "Www, DD Mmm YYYY HH:MM:SS +hhmm" or with "GMT", read at its
+// fixed places: scanning a large feed parses one date per item. Nothing for any other form, which
+// the general parser then reads.
+std::optional<std::int64_t> ParseUsualForm(std::string_view text) {
+    constexpr std::string_view kShortWeekdays = "MonTueWedThuFriSatSun";
+    constexpr std::string_view kShortMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const bool gmt = text.size() == 29 && text.ends_with(" GMT");
+    const bool offset = text.size() == 31 && (text[26] == '+' || text[26] == '-');
+    if ((!gmt && !offset) || text[3] != ',' || text[4] != ' ' || text[7] != ' ' ||
+        text[11] != ' ' || text[16] != ' ' || text[19] != ':' || text[22] != ':' || text[25] != ' ')
+        return std::nullopt;
+    const std::size_t weekday = kShortWeekdays.find(text.substr(0, 3));
+    const std::size_t month = kShortMonths.find(text.substr(8, 3));
+    const int day = DigitsAt(text, 5, 2), year = DigitsAt(text, 12, 4),
+              hour = DigitsAt(text, 17, 2), minute = DigitsAt(text, 20, 2),
+              second = DigitsAt(text, 23, 2);
+    const int zone = offset ? DigitsAt(text, 27, 4) : 0;
+    if (weekday % 3 != 0 || month % 3 != 0 || day < 0 || year < 0 || hour < 0 || minute < 0 ||
+        second < 0 || zone < 0 || zone % 100 > 59)
+        return std::nullopt;
+    const int offsetMinutes = (text[26] == '-' ? -1 : 1) * (zone / 100 * 60 + zone % 100);
+    return SecondsSinceEpoch(year, static_cast<int>(month / 3) + 1, day, hour, minute, second,
+                             offsetMinutes);
+}
+
+}  // namespace
+
+void FeedDateParser::Next(std::string_view piece) {
+    for (char c : piece) {
+        if (failed_) return;
+        Take(c);
+    }
+}
+
+void FeedDateParser::Take(char c) {
+    const Kind kind = IsLetter(c) ? Kind::Letters : IsDigit(c) ? Kind::Digits : Kind::None;
+    if (kind != kind_) EndToken();
+    if (kind == Kind::None) {
+        TakeSeparator(c);
+        return;
+    }
+    if (tokenLength_ == kMaxToken) return Fail();
+    kind_ = kind;
+    token_[tokenLength_++] = Lower(c);
+}
+
+void FeedDateParser::EndToken() {
+    if (kind_ == Kind::None || failed_) return;
+    std::string_view token(token_, tokenLength_);
+    if (kind_ == Kind::Letters)
+        TakeWord(token);
+    else
+        TakeNumber(token);
+    kind_ = Kind::None;
+    tokenLength_ = 0;
+}
+
+void FeedDateParser::TakeSeparator(char c) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return;
+    if (c == ',' && phase_ == Phase::Comma) {
+        phase_ = Phase::Day;
+    } else if (c == ':' && (phase_ == Phase::Minute || phase_ == Phase::Second) && !colonSeen_) {
+        colonSeen_ = true;
+    } else if ((c == '+' || c == '-') && (phase_ == Phase::Second || phase_ == Phase::Zone) &&
+               !colonSeen_) {
+        offsetSign_ = c == '+' ? 1 : -1;
+        phase_ = Phase::Offset;
+    } else {
+        Fail();
+    }
+}
+
+void FeedDateParser::TakeWord(std::string_view word) {
+    if (phase_ == Phase::Weekday) {
+        if (NameIndex(kWeekdays, word) < 0) return Fail();
+        phase_ = Phase::Comma;
+    } else if (phase_ == Phase::Month) {
+        month_ = NameIndex(kMonths, word) + 1;
+        if (month_ == 0) return Fail();
+        phase_ = Phase::Year;
+    } else if ((phase_ == Phase::Second || phase_ == Phase::Zone) && !colonSeen_) {
+        for (const NamedZone& zone : kZones) {
+            if (word != zone.name) continue;
+            offsetMinutes_ = zone.offsetHours * 60;
+            phase_ = Phase::End;
+            return;
+        }
+        Fail();
+    } else {
+        Fail();
+    }
+}
+
+void FeedDateParser::TakeNumber(std::string_view digits) {
+    const int value = NumberOf(digits);
+    const std::size_t length = digits.size();
+    switch (phase_) {
+        case Phase::Weekday:
+        case Phase::Comma:
+        case Phase::Day:
+            if (length > 2) return Fail();
+            day_ = value;
+            phase_ = Phase::Month;
+            return;
+        case Phase::Year:
+            if (length == 2)
+                year_ = value < 50 ? 2000 + value : 1900 + value;
+            else if (length == 4)
+                year_ = value;
+            else
+                return Fail();
+            phase_ = Phase::Hour;
+            return;
+        case Phase::Hour:
+            if (length > 2) return Fail();
+            hour_ = value;
+            phase_ = Phase::Minute;
+            return;
+        case Phase::Minute:
+        case Phase::Second:
+            if (length != 2 || !colonSeen_) return Fail();
+            (phase_ == Phase::Minute ? minute_ : second_) = value;
+            phase_ = phase_ == Phase::Minute ? Phase::Second : Phase::Zone;
+            colonSeen_ = false;
+            return;
+        case Phase::Offset:
+            if (length != 4 || value % 100 > 59) return Fail();
+            offsetMinutes_ = offsetSign_ * (value / 100 * 60 + value % 100);
+            phase_ = Phase::End;
+            return;
+        default:
+            return Fail();
+    }
+}
+
+std::optional<std::int64_t> FeedDateParser::Finish() {
+    EndToken();
+    const bool complete = phase_ == Phase::Second || phase_ == Phase::Zone || phase_ == Phase::End;
+    if (failed_ || !complete || colonSeen_) return std::nullopt;
+    if (day_ < 1 || day_ > DaysInMonth(year_, month_) || hour_ > 23 || minute_ > 59 || second_ > 60)
+        return std::nullopt;
+    return DaysSinceEpoch(year_, month_, day_) * 86400 + hour_ * 3600 + minute_ * 60 + second_ -
+           static_cast<std::int64_t>(offsetMinutes_) * 60;
+}
+
+std::optional<std::int64_t> ParseFeedDate(std::string_view text) {
+    if (auto date = ParseUsualForm(text)) return date;
+    FeedDateParser parser;
+    parser.Next(text);
+    return parser.Finish();
+}
+
+}  // namespace app
