@@ -1,5 +1,9 @@
 // Whole runs of the scan button against feeds and episodes served on 127.0.0.1: the real feed
 // fetch, the real HTTP client and real files in a temporary download folder.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -8,6 +12,7 @@
 
 #include "app/episode_download.h"
 #include "http/http_cli.h"
+#include "platform/message_loop.h"
 #include "tests/app/feed_monitor_fixture.h"
 #include "tests/support/scripted_http_server.h"
 
@@ -33,14 +38,22 @@ class EpisodeDownloadTest : public testing::FeedMonitorTest {
 
     std::string EpisodeUrl(const std::string& name) const { return episodes_.Url("/" + name); }
 
-    // A feed announcing the named episode, fetched through the next scripted feed connection.
-    void AddFeedOf(const std::vector<std::string>& names) {
+    // A feed announcing the named episodes (then the items as written), fetched through the next
+    // scripted feed connection.
+    void AddFeedOf(const std::vector<std::string>& names, const std::string& items = "") {
+        feeds_.AddConnection(NormalResponse(200, FeedOf(names, items)));
+        monitor_->AddEntry(feeds_.Url("/feed" + std::to_string(monitor_->FeedCount())));
+    }
+    std::string FeedOf(const std::vector<std::string>& names, const std::string& items = "") {
         std::string document = "<rss><channel>";
         for (const auto& name : names)
             document +=
                 "<item><enclosure url=\"" + EpisodeUrl(name) + "\" type=\"audio/mpeg\"/></item>";
-        feeds_.AddConnection(NormalResponse(200, document + "</channel></rss>"));
-        monitor_->AddEntry(feeds_.Url("/feed" + std::to_string(monitor_->FeedCount())));
+        return document + items + "</channel></rss>";
+    }
+    std::string DatedItem(const std::string& name, const std::string& date) {
+        return "<item><title>" + name + "</title><pubDate>" + date + "</pubDate><enclosure url=\"" +
+               EpisodeUrl(name) + "\"/></item>";
     }
 
     std::string FileContents(const std::string& name) const { return ReadFile(folder_ + name); }
@@ -93,7 +106,7 @@ TEST_F(EpisodeDownloadTest, ANewEpisodeLandsWithTheServersBytesAndTheNextRunFind
     EXPECT_EQ(episodes_.Requests().size(), 1u);
 }
 
-TEST_F(EpisodeDownloadTest, FailedDownloadsLeaveNoFileAndNoMessage) {
+TEST_F(EpisodeDownloadTest, FailedDownloadsLeaveNoFileCountNothingAndAreListed) {
     AddFeedOf({"missing.mp3"});
     episodes_.AddConnection(NormalResponse(404, "<html>not here</html>"));
     AddFeedOf({"refused.mp3"});
@@ -108,27 +121,115 @@ TEST_F(EpisodeDownloadTest, FailedDownloadsLeaveNoFileAndNoMessage) {
     reset.pieces.resize(2);
     reset.after = test_support::AfterResponse::Reset;
     episodes_.AddConnection(reset);
+    AddFeedOf({"empty.mp3"});
+    episodes_.AddConnection(NormalResponse(200, ""));
+    AddFeedOf({"closed.mp3"});
+    episodes_.AddConnection(test_support::RawResponse("HTTP/1.0 200 OK\r\n\r\n"));
 
     monitor_->Button3Click();
 
-    EXPECT_EQ(episodes_.Requests().size(), 5u);
-    for (const char* name : {"missing.mp3", "refused.mp3", "cut.mp3", "moved.mp3", "reset.mp3"}) {
-        EXPECT_FALSE(Exists(name)) << name;
-        EXPECT_FALSE(Exists(std::string(name) + ".part")) << name;
-    }
-    // The failed feeds stay counted as new, and each failure is kept with its reason.
-    EXPECT_EQ(monitor_->NewFileCount, 5);
-    ExpectOnlySummary(3);
-    std::vector<std::string> failed;
-    for (const FailedDownload& failure : monitor_->FailedDownloads()) {
-        failed.push_back(failure.FileName);
-        EXPECT_FALSE(failure.Reason.empty()) << failure.FileName;
-    }
-    EXPECT_EQ(failed, (std::vector<std::string>{"missing.mp3", "refused.mp3", "cut.mp3",
-                                                "moved.mp3", "reset.mp3"}));
-    EXPECT_EQ(monitor_->FailedDownloads()[0].Reason, "404 Not Found");
-    EXPECT_EQ(monitor_->FailedDownloads()[1].Reason, "401 Unauthorized");
+    EXPECT_EQ(episodes_.Requests().size(), 7u);
+    EXPECT_FALSE(fs::exists(folder_ + "missing.mp3"));
+    EXPECT_TRUE(fs::is_empty(folder_));
+    EXPECT_EQ(monitor_->NewFileCount, 0);
+    ASSERT_EQ(app_.ShownBoxes().size(), 2u);
+    EXPECT_EQ(app_.ShownBoxes()[0].text, monitor_->MessageText(5));
+    std::vector<std::string> reasons;
+    for (const FailedDownload& failed : monitor_->FailedDownloads())
+        reasons.push_back(failed.FileName + ": " + failed.Reason);
+    const std::string cutShort = "cut.mp3: Connection closed before the end of the document";
+    ASSERT_EQ(reasons.size(), 7u);
+    EXPECT_EQ(reasons[0], "missing.mp3: 404 Not Found");
+    EXPECT_EQ(reasons[1], "refused.mp3: 401 Unauthorized");
+    EXPECT_EQ(reasons[2], cutShort);
+    EXPECT_EQ(reasons[3], "moved.mp3: 302 Found");
+    EXPECT_EQ(reasons[4].rfind("reset.mp3: ", 0), 0u) << reasons[4];
+    EXPECT_EQ(reasons[5], "empty.mp3: Der Server hat eine leere Datei geschickt");
+    EXPECT_EQ(reasons[6], "closed.mp3: Der Server hat eine leere Datei geschickt");
+    std::string listed = "Diese Downloads sind fehlgeschlagen:";
+    for (const auto& reason : reasons)
+        listed += "\n" + reason;
+    EXPECT_EQ(app_.ShownBoxes()[1].text, listed);
+    EXPECT_EQ(app_.ShownBoxes()[1].caption, "Downloads fehlgeschlagen!");
     EXPECT_FALSE(monitor_->ScanBusy);
+
+    // In English, and the next run starts a new list.
+    app_.ClearRecord();
+    monitor_->InEnglish();
+    while (monitor_->FeedCount() > 0)
+        monitor_->DelEintrag(0);
+    AddFeedOf({"missing.mp3"});
+    episodes_.AddConnection(NormalResponse(404, "<html>not here</html>"));
+    AddFeedOf({"cut.mp3"});
+    episodes_.AddConnection(cut);
+    monitor_->Button3Click();
+    ASSERT_EQ(app_.ShownBoxes().size(), 2u);
+    EXPECT_EQ(app_.ShownBoxes()[0].text, "There are no new files.");
+    EXPECT_EQ(app_.ShownBoxes()[1].text,
+              "These downloads failed:\nmissing.mp3: 404 Not Found\n" + cutShort);
+    EXPECT_EQ(app_.ShownBoxes()[1].caption, "Downloads failed!");
+}
+
+TEST_F(EpisodeDownloadTest, TheFailureBoxListsTwentyAndCountsTheRest) {
+    for (int i = 0; i < 23; ++i)  // nothing listens on port 1: each download fails at once
+        AddFeedOf({}, "<enclosure url=\"http://127.0.0.1:1/" + std::to_string(i) + ".mp3\"/>");
+    monitor_->InEnglish();
+    monitor_->Button3Click();
+    ASSERT_EQ(monitor_->FailedDownloads().size(), 23u);
+    ASSERT_EQ(app_.ShownBoxes().size(), 2u);
+    const std::string& text = app_.ShownBoxes()[1].text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 21);
+    EXPECT_NE(text.find("\n19.mp3: 404 "), std::string::npos) << text;
+    EXPECT_EQ(text.find("\n20.mp3"), std::string::npos) << text;
+    EXPECT_TRUE(text.ends_with("\n… and 3 more")) << text;
+}
+
+TEST_F(EpisodeDownloadTest, ASilentServerIsGivenUpAndTheRunGoesOn) {
+    monitor_->DownloadInactivityLimit = 300ms;
+    AddFeedOf({"never.mp3"});
+    episodes_.AddConnection(test_support::StalledResponse());
+    AddFeedOf({"stalls.mp3"});
+    ScriptedResponse stalls = InPieces(NormalResponse(200, Episode(5000)), 1000, 5ms);
+    stalls.pieces.resize(2);
+    stalls.after = test_support::AfterResponse::Stall;
+    episodes_.AddConnection(stalls);
+    AddFeedOf({"fine.mp3"});
+    episodes_.AddConnection(NormalResponse(200, "fine"));
+    monitor_->InEnglish();
+
+    monitor_->Button3Click();
+    EXPECT_FALSE(Exists("never.mp3") || Exists("never.mp3.part"));
+    EXPECT_FALSE(Exists("stalls.mp3") || Exists("stalls.mp3.part"));
+    EXPECT_EQ(FileContents("fine.mp3"), "fine");
+    EXPECT_EQ(monitor_->NewFileCount, 1);
+    ASSERT_EQ(app_.ShownBoxes().size(), 2u);
+    EXPECT_EQ(app_.ShownBoxes()[1].text,
+              "These downloads failed:\nnever.mp3: No data received for 0.3 seconds\n"
+              "stalls.mp3: No data received for 0.3 seconds");
+}
+
+TEST_F(EpisodeDownloadTest, BothCancelButtonsWorkWhileAServerIsSilent) {
+    AddFeedOf({"silent.mp3"});
+    episodes_.AddConnection(test_support::StalledResponse());
+    AddFeedOf({"silent-too.mp3"});
+    episodes_.AddConnection(test_support::StalledResponse());
+    AddFeedOf({"never-fetched.mp3"});
+    // The user clicks once each request has reached its silent server.
+    platform::HWND clicker = platform::AllocateHWnd(
+        [&](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
+            std::size_t requests = episodes_.Requests().size();
+            if (requests == 1 && monitor_->NewFileCount == 1) monitor_->CancelCurrentDownload();
+            if (requests == 2 && !monitor_->CancelAll) monitor_->CancelAllDownloads();
+            return platform::LRESULT{0};
+        });
+    platform::SetTimer(clicker, 1, 10);
+    monitor_->Button3Click();
+    platform::DestroyWindow(clicker);
+    EXPECT_EQ(episodes_.Requests().size(), 2u);
+    EXPECT_EQ(feeds_.Requests().size(), 2u);
+    EXPECT_TRUE(monitor_->FailedDownloads().empty());  // a cancel is no failure
+    ExpectOnlySummary(9);
+    EXPECT_TRUE(fs::is_empty(folder_));
 }
 
 TEST_F(EpisodeDownloadTest, CancellingTheOnlyDownloadEndsWithNoNewFiles) {
@@ -160,7 +261,7 @@ TEST_F(EpisodeDownloadTest, ACancelArrivingAfterTheRequestEndedKeepsNoErrorPage)
     };
     monitor_->Button3Click();
     EXPECT_FALSE(Exists("late.mp3") || Exists("later.mp3"));
-    EXPECT_EQ(monitor_->NewFileCount, 1);  // the cancel still takes the file back
+    EXPECT_EQ(monitor_->NewFileCount, 0);  // taken back once, not twice
     ExpectOnlySummary(9);
 }
 
@@ -274,13 +375,32 @@ TEST_F(EpisodeDownloadTest, AnUnwritableTargetEndsTheRunButLeavesTheProgramUsabl
     EXPECT_EQ(feeds_.Requests().size(), 1u);
 }
 
+// Files of this process cannot grow past a limit, as on a full disk.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        previousSignal_ = signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        signal(SIGXFSZ, previousSignal_);
+    }
+
+  private:
+    rlimit previous_{};
+    sighandler_t previousSignal_;
+};
+
 TEST_F(EpisodeDownloadTest, AFullDiskEndsTheRunWithTheErrorInsteadOfASummary) {
-    // Writes to the temporary file fail as on a full disk once the first large block goes out.
-    fs::create_directories(folder_);
-    fs::create_symlink("/dev/full", folder_ + "big.mp3.part");
     AddFeedOf({"big.mp3"});
     episodes_.AddConnection(NormalResponse(200, Episode(600'000)));
     AddFeedOf({"after.mp3"});
+    fs::create_directories(folder_);
+    FileSizeLimit full(100'000);
     try {
         monitor_->Button3Click();
         ADD_FAILURE() << "the write error was swallowed";
@@ -290,9 +410,66 @@ TEST_F(EpisodeDownloadTest, AFullDiskEndsTheRunWithTheErrorInsteadOfASummary) {
     EXPECT_FALSE(monitor_->ScanBusy);
     EXPECT_FALSE(ProgressShown());
     EXPECT_TRUE(app_.ShownBoxes().empty());
-    EXPECT_FALSE(Exists("big.mp3"));
-    EXPECT_FALSE(fs::exists(fs::symlink_status(folder_ + "big.mp3.part")));
+    EXPECT_TRUE(fs::is_empty(folder_));
     EXPECT_EQ(feeds_.Requests().size(), 1u);
+}
+
+TEST_F(EpisodeDownloadTest, ALinkAtThePartialNameNeverLeadsTheDownloadIntoAnotherFile) {
+    const std::string usersFile = programDir_ + "letter.txt";
+    std::ofstream(usersFile) << "the user's own words";
+    fs::create_directories(folder_);
+    fs::create_symlink(usersFile, folder_ + "linked.mp3.part");
+    fs::create_symlink(programDir_ + "nowhere", folder_ + "dangling.mp3.part");
+    AddFeedOf({"linked.mp3"});
+    episodes_.AddConnection(NormalResponse(200, "episode one"));
+    AddFeedOf({"dangling.mp3"});
+    episodes_.AddConnection(NormalResponse(200, "episode two"));
+    monitor_->Button3Click();
+    EXPECT_EQ(ReadFile(usersFile), "the user's own words");
+    EXPECT_FALSE(fs::exists(programDir_ + "nowhere"));
+    EXPECT_EQ(FileContents("linked.mp3"), "episode one");
+    EXPECT_FALSE(fs::is_symlink(folder_ + "linked.mp3"));
+    EXPECT_EQ(FileContents("dangling.mp3"), "episode two");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder_ + "linked.mp3.part")));
+}
+
+TEST_F(EpisodeDownloadTest, TheNewestDatedEpisodeIsFetchedAndTheNextDaysOneOnTopOfIt) {
+    const std::string older = DatedItem("monday.mp3", "Mon, 09 Jun 2003 04:00:00 GMT");
+    const std::string newer = DatedItem("tuesday.mp3", "Tue, 10 Jun 2003 04:00:00 GMT");
+    const std::string newest = DatedItem("wednesday.mp3", "Wed, 11 Jun 2003 04:00:00 +0200");
+    AddFeedOf({}, newer + older);  // newest first, as feeds list them today
+    episodes_.AddConnection(NormalResponse(200, "tuesday"));
+    monitor_->Button3Click();
+    EXPECT_EQ(FileContents("tuesday.mp3"), "tuesday");
+    EXPECT_FALSE(Exists("monday.mp3"));
+    ExpectOnlySummary(3);
+
+    app_.ClearRecord();
+    feeds_.AddConnection(NormalResponse(200, FeedOf({}, newest + newer + older)));
+    episodes_.AddConnection(NormalResponse(200, "wednesday"));
+    monitor_->Button3Click();
+    EXPECT_EQ(FileContents("wednesday.mp3"), "wednesday");
+    ExpectOnlySummary(3);
+
+    // One item without a date: the last in document order, as before.
+    app_.ClearRecord();
+    const std::string undated =
+        "<item><enclosure url=\"" + EpisodeUrl("undated.mp3") + "\"/></item>";
+    feeds_.AddConnection(NormalResponse(200, FeedOf({}, newest + undated)));
+    episodes_.AddConnection(NormalResponse(200, "undated"));
+    monitor_->Button3Click();
+    EXPECT_EQ(FileContents("undated.mp3"), "undated");
+    ExpectOnlySummary(3);
+}
+
+TEST_F(EpisodeDownloadTest, ANameWithASpaceIsRequestedEncodedAndSavedAsWritten) {
+    AddFeedOf({"my episode.mp3#chapter-2"});
+    episodes_.AddConnection(NormalResponse(200, "spoken"));
+    monitor_->Button3Click();
+    ASSERT_EQ(episodes_.Requests().size(), 1u);
+    EXPECT_TRUE(episodes_.Requests()[0].raw.starts_with("GET /my%20episode.mp3 HTTP/1.0\r\n"))
+        << episodes_.Requests()[0].raw;
+    EXPECT_EQ(FileContents("my episode.mp3#chapter-2"), "spoken");
 }
 
 TEST_F(EpisodeDownloadTest, ClosingTheWindowDuringADownloadCancelsAllThenSavesTheList) {

@@ -60,19 +60,59 @@ TEST_F(FetchFeedDocumentTest, OtherAnswersGiveTheirStatus) {
     EXPECT_EQ(FetchFeedDocument(server_.Url("/broken")), "Status:500");
 }
 
-TEST_F(FetchFeedDocumentTest, WhatCannotBeReadGivesWhatArrived) {
+TEST_F(FetchFeedDocumentTest, ADocumentThatBrokeOffIsAFailedFetch) {
+    // What arrived would be scanned as if complete and yield an older episode.
     const platform::UrlReaderTimeouts shortTimeouts{2000ms, 300ms};
     server_.AddConnection(test_support::StalledResponse());
     EXPECT_EQ(FetchFeedDocument(server_.Url("/silent"), shortTimeouts), "");
 
-    auto halfSent = NormalResponse(200, "<rss><item>" + std::string(5000, 'x'));
+    const std::string body = "<rss><item>" + std::string(5000, 'x');
+    auto halfSent = NormalResponse(200, body);
     halfSent.pieces[0].bytes.resize(halfSent.pieces[0].bytes.size() - 5000);
     halfSent.after = test_support::AfterResponse::Stall;
     server_.AddConnection(halfSent);
-    EXPECT_EQ(FetchFeedDocument(server_.Url("/slow"), shortTimeouts), "<rss><item>");
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/slow"), shortTimeouts), "");
+
+    auto cutShort = halfSent;
+    cutShort.after = test_support::AfterResponse::Close;
+    server_.AddConnection(cutShort);
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/cut")), "");
+
+    // Without a length only the reset tells that the document is not complete.
+    server_.AddConnection(
+        test_support::RawResponse("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n<rss><item>",
+                                  test_support::AfterResponse::Reset));
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/reset")), "");
 
     server_.StopListening();
     EXPECT_EQ(FetchFeedDocument(server_.Url("/gone")), "");
+}
+
+TEST_F(FetchFeedDocumentTest, ACompressedFeedIsDecodedEvenWhenSentUnasked) {
+    const std::string gzipped(
+        "\x1F\x8B\x08\x00\x00\x00\x00\x00\x02\x03\xB3\x29\x2A\x2E\xB6\xB3\x49\xCE\x48\xCC\xCB\x4B"
+        "\xCD\xB1\xB3\xC9\x2C\x49\xCD\xB5\xB3\x49\xCD\x4B\xCE\xC9\x2F\x2E\x2D\x4A\x55\x28\x2D\xCA"
+        "\xB1\x55\xCA\x28\x29\x29\xB0\xD2\xD7\xCF\xD0\xAF\xCA\x2C\x28\x48\x4D\xD1\xCB\x2D\x30\x56"
+        "\xD2\xB7\xB3\xD1\x87\x28\xD6\x87\x6B\xD6\x07\x99\x05\x00\xD1\x3B\x94\xFE\x51\x00\x00\x00",
+        88);
+    server_.AddConnection(NormalResponse(200, gzipped, {{"Content-Encoding", "gzip"}}));
+    EXPECT_EQ(
+        FetchFeedDocument(server_.Url("/zipped")),
+        "<rss><channel><item><enclosure url=\"http://h/zipped.mp3\"/></item></channel></rss>");
+    ASSERT_EQ(server_.Requests().size(), 1u);
+    const std::string request = server_.Requests()[0].raw;
+    EXPECT_NE(request.find("\r\nAccept-Encoding: "), std::string::npos) << request;
+    EXPECT_NE(request.find("gzip"), std::string::npos) << request;
+    // Caches on the way are asked for the server's copy.
+    EXPECT_NE(request.find("\r\nCache-Control: no-cache\r\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("\r\nPragma: no-cache\r\n"), std::string::npos) << request;
+}
+
+TEST_F(FetchFeedDocumentTest, AnAddressWithoutItsOwnSchemeIsNotFetched) {
+    // "http://" only in the query: the reader would have to guess a scheme.
+    std::string address = server_.Url("/feed?from=http://x").substr(7);
+    EXPECT_EQ(FetchFeedDocument(address), "");
+    EXPECT_EQ(server_.AcceptedConnections(), 0);
 }
 
 }  // namespace
