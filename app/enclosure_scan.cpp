@@ -85,17 +85,18 @@ std::size_t SkipPast(std::string_view document, std::size_t from, std::string_vi
 // The next "<" that may open an enclosure, an item, its end, its date, a comment or a CDATA
 // section. Most tags of a feed are passed over here, in a tight loop.
 std::size_t NextTagOfInterest(std::string_view document, std::size_t at) {
-    const char* const data = document.data();
-    const std::size_t size = document.size();
-    while (at + 2 < size) {
-        const void* found = std::memchr(data + at, '<', size - at - 2);
-        if (!found) break;
-        at = static_cast<std::size_t>(static_cast<const char*>(found) - data);
-        const char next = data[at + 1];
+    if (document.size() < 3) return std::string_view::npos;
+    const char* const begin = document.data();
+    const char* const last = begin + document.size() - 2;  // the tag's first two bytes follow "<"
+    const char* p = begin + at;
+    while (p < last) {
+        p = static_cast<const char*>(std::memchr(p, '<', static_cast<std::size_t>(last - p)));
+        if (!p) break;
+        const char next = p[1];
         if (next == 'e' || next == 'i' || next == 'p' || next == '!' ||
-            (next == '/' && data[at + 2] == 'i'))
-            return at;
-        ++at;
+            (next == '/' && p[2] == 'i'))
+            return static_cast<std::size_t>(p - begin);
+        ++p;
     }
     return std::string_view::npos;
 }

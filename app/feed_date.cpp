@@ -95,6 +95,14 @@ int DigitsAt(std::string_view text, std::size_t at, std::size_t count) {
     return value;
 }
 
+// The index of three letters among names of three letters written one after another, or -1.
+int IndexOfThree(std::string_view names, std::string_view three) {
+    for (std::size_t i = 0; i + 3 <= names.size(); i += 3)
+        if (names[i] == three[0] && names[i + 1] == three[1] && names[i + 2] == three[2])
+            return static_cast<int>(i / 3);
+    return -1;
+}
+
 // The form nearly every feed writes, "Www, DD Mmm YYYY HH:MM:SS +hhmm" or with "GMT", read at its
 // fixed places: scanning a large feed parses one date per item. Nothing for any other form, which
 // the general parser then reads.
@@ -106,18 +114,17 @@ std::optional<std::int64_t> ParseUsualForm(std::string_view text) {
     if ((!gmt && !offset) || text[3] != ',' || text[4] != ' ' || text[7] != ' ' ||
         text[11] != ' ' || text[16] != ' ' || text[19] != ':' || text[22] != ':' || text[25] != ' ')
         return std::nullopt;
-    const std::size_t weekday = kShortWeekdays.find(text.substr(0, 3));
-    const std::size_t month = kShortMonths.find(text.substr(8, 3));
+    const int weekday = IndexOfThree(kShortWeekdays, text.substr(0, 3));
+    const int month = IndexOfThree(kShortMonths, text.substr(8, 3));
     const int day = DigitsAt(text, 5, 2), year = DigitsAt(text, 12, 4),
               hour = DigitsAt(text, 17, 2), minute = DigitsAt(text, 20, 2),
               second = DigitsAt(text, 23, 2);
     const int zone = offset ? DigitsAt(text, 27, 4) : 0;
-    if (weekday % 3 != 0 || month % 3 != 0 || day < 0 || year < 0 || hour < 0 || minute < 0 ||
-        second < 0 || zone < 0 || zone % 100 > 59)
+    if (weekday < 0 || month < 0 || day < 0 || year < 0 || hour < 0 || minute < 0 || second < 0 ||
+        zone < 0 || zone % 100 > 59)
         return std::nullopt;
     const int offsetMinutes = (text[26] == '-' ? -1 : 1) * (zone / 100 * 60 + zone % 100);
-    return SecondsSinceEpoch(year, static_cast<int>(month / 3) + 1, day, hour, minute, second,
-                             offsetMinutes);
+    return SecondsSinceEpoch(year, month + 1, day, hour, minute, second, offsetMinutes);
 }
 
 }  // namespace
