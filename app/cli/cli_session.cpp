@@ -162,10 +162,13 @@ void CliSession::OnBox(const platform::ShownBox& box) {
         PrintError(box.text);
     } else if (box.kind != Kind::Message) {
         return;
-    } else if (box.buttons == platform::MessageBoxButtons::YesNo) {
+    } else if (box.buttons != platform::MessageBoxButtons::Ok) {
         // The question whether to delete a feed without enclosures; unanswered, it is a no.
         PrintError(TextOf(monitor_.UiLanguage, TerminalText::FeedWithoutEnclosures,
                           monitor_.FeedEntries.at(monitor_.FeedIndex).FeedUrl));
+    } else if (box.caption ==
+               FailureTextIn(monitor_.UiLanguage, FailureText::FailedDownloadsCaption)) {
+        return;  // each failure was printed as its download ended
     } else if (box.text == Text(kAnotherRunMessage)) {
         runRefused_ = true;
         PrintError(box.text);
