@@ -159,9 +159,10 @@ bool FeedMonitor::DownloadFile(const std::string& url, const std::string& path) 
         view_.SetVisible(Window::Progress, "", false);
         throw;
     }
+    // Recorded before the window goes, whose hiding ends the download for the views.
+    if (failure && !downloadCancelled_) failedDownloads_.push_back({FileNameOf(path), *failure});
     view_.SetGaugeValue(Window::Progress, "Gauge1", 0);
     view_.SetVisible(Window::Progress, "", false);
-    if (failure && !downloadCancelled_) failedDownloads_.push_back({FileNameOf(path), *failure});
     return !failure;
 }
 
