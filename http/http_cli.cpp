@@ -117,7 +117,8 @@ void THttpCli::ApplyConnectSettings() {
     socket.SetPort(connectPort_);
     socket.SetProto("tcp");
     socket.SetSocksServer(SocksServer);
-    socket.SetSocksLevel(SocksLevel);
+    // The socket refuses an empty level; left unset it keeps its own, "5".
+    if (!SocksLevel.empty()) socket.SetSocksLevel(SocksLevel);
     socket.SetSocksPort(SocksPort);
     socket.SetSocksUsercode(SocksUsercode);
     socket.SetSocksPassword(SocksPassword);

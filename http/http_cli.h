@@ -238,6 +238,8 @@ class THttpCli : public platform::TComponent {
     // A retry for authentication is posted while the client is ready: the request goes on.
     bool RequestInProgress() const { return state_ != httpReady || loginPosted_; }
     void WaitUntilReady();
+    bool SocksServerLooksUpHost() const;
+    void ConnectAfterLookup(const std::string& address);
     void ConnectResolved();
     void ConnectFailedAtOnce();
     void LookupRefused(const std::string& reason, std::uint16_t errCode);

@@ -3,6 +3,7 @@
 #include "http/http_cli.h"
 #include "platform/application.h"
 #include "platform/system.h"
+#include "socket/resolve.h"
 #include "socket/socket_errors.h"
 
 namespace {
@@ -111,6 +112,12 @@ void THttpCli::Login() {
     if (AbortedDuringEvent()) return;
     ctrlSocket_->SetLocalAddr(LocalAddr);
     socketErrorReported_ = false;
+    if (SocksServerLooksUpHost()) {
+        // The SOCKS server looks the name up: the local resolver may not know it, and need not
+        // learn every host visited.
+        ConnectAfterLookup(connectHost_);
+        return;
+    }
     try {
         ctrlSocket_->StartLookup(connectHost_);
     } catch (const std::exception& error) {
@@ -142,7 +149,16 @@ void THttpCli::ControlLookupDone(std::uint16_t ErrCode) {
         ControlSessionClosed(ErrCode);
         return;
     }
-    resolvedAddress_ = ctrlSocket_->DnsResult();
+    ConnectAfterLookup(ctrlSocket_->DnsResult());
+}
+
+bool THttpCli::SocksServerLooksUpHost() const {
+    // Any level but "4" is SOCKS 5 or 4A at the socket, which sends the name as it stands.
+    return !TrimBlanks(SocksServer).empty() && SocksLevel != "4";
+}
+
+void THttpCli::ConnectAfterLookup(const std::string& address) {
+    resolvedAddress_ = address;
     EnterState(httpDnsLookupDone);
     if (state_ != httpDnsLookupDone) return;
     ApplyConnectSettings();
