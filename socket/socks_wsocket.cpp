@@ -70,7 +70,8 @@ void TCustomSocksWSocket::Connect() {
     bool baseRefuses =
         (FSocketHandle != INVALID_SOCKET && FState != wsClosed) || !FHasPort || !FHasAddr;
     if (!FSocksInUse || baseRefuses) return TCustomWSocket::Connect();
-    if (!IsTcp(FProtoSpec)) return ReportError("TCP is the only protocol supported thru socks server");
+    if (!IsTcp(FProtoSpec))
+        return ReportError("TCP is the only protocol supported thru socks server");
     try {
         // The connection goes to the SOCKS server; the destination travels in the request, its
         // name unresolved.

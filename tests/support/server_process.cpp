@@ -194,4 +194,30 @@ std::vector<std::string> LocalTinyproxy::Arguments(const std::string& extraConfi
     return {FindProgram("tinyproxy"), "-d", "-c", work_ / "tinyproxy.conf"};
 }
 
+LocalMicrosocks::LocalMicrosocks(const std::string& usercode, const std::string& password)
+    : port_(FreeLoopbackPort()), process_(Arguments(usercode, password), port_) {}
+
+std::vector<std::string> LocalMicrosocks::Arguments(const std::string& usercode,
+                                                    const std::string& password) {
+    std::vector<std::string> arguments{FindProgram("microsocks"), "-i", "127.0.0.1", "-p",
+                                       std::to_string(port_)};
+    if (!usercode.empty()) arguments.insert(arguments.end(), {"-u", usercode, "-P", password});
+    return arguments;
+}
+
+LocalDante::LocalDante()
+    : work_("pd_dante"), port_(FreeLoopbackPort()), process_(Arguments(), port_) {}
+
+std::vector<std::string> LocalDante::Arguments() {
+    WriteTextFile(work_ / "danted.conf",
+                  "logoutput: " + work_ / "danted.log" +
+                      "\ninternal: 127.0.0.1 port = " + std::to_string(port_) +
+                      "\nexternal: 127.0.0.1\nsocksmethod: none\nclientmethod: none\n"
+                      "user.unprivileged: nobody\n"
+                      "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+                      "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  command: connect\n}\n");
+    return {
+        FindProgram("danted"), "-f", work_ / "danted.conf", "-p", work_ / "danted.pid", "-N", "1"};
+}
+
 }  // namespace test_support

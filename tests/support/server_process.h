@@ -97,4 +97,31 @@ class LocalTinyproxy {
     ServerProcess process_;
 };
 
+// microsocks, a SOCKS 5 server, on 127.0.0.1 at a free port. With a user code given it accepts
+// only clients that authenticate with that user code and password.
+class LocalMicrosocks {
+  public:
+    explicit LocalMicrosocks(const std::string& usercode = "", const std::string& password = "");
+    std::uint16_t Port() const { return port_; }
+
+  private:
+    std::uint16_t port_;
+    std::vector<std::string> Arguments(const std::string& usercode, const std::string& password);
+    ServerProcess process_;
+};
+
+// dante's server on 127.0.0.1 at a free port, for SOCKS 4 and 4A (and SOCKS 5 without
+// authentication), connecting anywhere.
+class LocalDante {
+  public:
+    LocalDante();
+    std::uint16_t Port() const { return port_; }
+
+  private:
+    TempFolder work_;
+    std::uint16_t port_;
+    std::vector<std::string> Arguments();
+    ServerProcess process_;
+};
+
 }  // namespace test_support
