@@ -110,8 +110,8 @@ class LocalMicrosocks {
     ServerProcess process_;
 };
 
-// dante's server on 127.0.0.1 at a free port, for SOCKS 4 and 4A (and SOCKS 5 without
-// authentication), connecting anywhere.
+// dante's server on 127.0.0.1 at a free port, for SOCKS 4 (it takes no SOCKS 4A host names) and
+// SOCKS 5 without authentication, connecting anywhere.
 class LocalDante {
   public:
     LocalDante();
