@@ -63,6 +63,7 @@ class TCustomSocksWSocket : public TCustomWSocket {
         socksRequesting,      // connect request sent, waiting for the answer
     };
     static constexpr int kReplyBufferSize = 512;
+    static_assert(kReplyBufferSize > socks::kLongestReply, "every answer fits whole");
 
     void EnterPhase(TSocksPhase phase);
     // False once an event handler has closed the socket or ended the negotiation.
