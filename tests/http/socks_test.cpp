@@ -82,8 +82,7 @@ TEST_F(SocksDownloadTest, Socks4ThroughDante) {
 }
 
 TEST_F(SocksDownloadTest, NamesGoToTheSocksServerAtLevels5And4A) {
-    test_support::ScriptedSocksServer socks(
-        {.usercode = "", .password = "", .names = {{"podcasts.invalid", "127.0.0.1"}}});
+    test_support::ScriptedSocksServer socks({.names = {{"podcasts.invalid", "127.0.0.1"}}});
     // An empty level is the socket's own, SOCKS 5, without a complaint.
     for (const std::string level : {"5", "4A", ""}) {
         SCOPED_TRACE("level " + level);

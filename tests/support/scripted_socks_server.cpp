@@ -95,25 +95,11 @@ int ScriptedSocksServer::NegotiateSocks5(int client) {
     if (!ReadBytes(client, 1, bytes) ||
         !ReadBytes(client, static_cast<unsigned char>(bytes[0]), bytes))
         return -1;
-    std::string methods = bytes.substr(1);
-    bool authenticate = !settings_.usercode.empty();
-    char wanted = authenticate ? 2 : 0;
-    if (methods.find(wanted) == std::string::npos) {
+    if (bytes.find('\0', 1) == std::string::npos) {
         SendAll(client, {5, static_cast<char>(0xFF)});
         return -1;
     }
-    if (!SendAll(client, {5, wanted})) return -1;
-    if (authenticate) {
-        std::string message;
-        if (!ReadBytes(client, 2, message) ||
-            !ReadBytes(client, static_cast<unsigned char>(message[1]) + 1u, message) ||
-            !ReadBytes(client, static_cast<unsigned char>(message.back()), message))
-            return -1;
-        std::size_t userLength = static_cast<unsigned char>(message[1]);
-        bool accepted = message.substr(2, userLength) == settings_.usercode &&
-                        message.substr(3 + userLength) == settings_.password;
-        if (!SendAll(client, {1, static_cast<char>(accepted ? 0 : 1)}) || !accepted) return -1;
-    }
+    if (!SendAll(client, {5, 0})) return -1;
     std::string request;
     if (!ReadBytes(client, 4, request)) return -1;
     ConnectRequest recorded{5, "", 0, ""};

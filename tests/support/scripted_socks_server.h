@@ -1,7 +1,7 @@
 // A SOCKS 5, 4 and 4A server for tests, in-process on 127.0.0.1 at an ephemeral port. It looks
 // destination names up only in its own table, so a test can name hosts that the local resolver
 // does not know; it records every connect request and then relays the connection's bytes both
-// ways. SOCKS 5 clients must authenticate when a user code is set.
+// ways. It takes SOCKS 5 clients without authentication.
 //
 // The server runs in its own threads (one acceptor, one per connection) on plain POSIX sockets.
 // Every wait is bounded: Stop(), which the destructor calls, ends all of them within tens of
