@@ -21,8 +21,6 @@ namespace test_support {
 class ScriptedSocksServer {
   public:
     struct Settings {
-        std::string usercode;  // set: SOCKS 5 requires this and the password
-        std::string password;
         std::map<std::string, std::string> names;  // destination name → dotted address
     };
     struct ConnectRequest {
