@@ -15,9 +15,15 @@ struct ProxySettings {
 };
 
 ProxySettings SettingsOf(const THttpCli& client) {
-    return {
-        client.Proxy,         client.SocksServer,   client.SocksPort,          client.SocksLevel,
-        client.SocksUsercode, client.SocksPassword, client.SocksAuthentication};
+    return {client.Proxy,
+            client.SocksServer,
+            client.SocksPort,
+            client.SocksLevel,
+            client.SocksUsercode,
+            client.SocksPassword,
+            client.SocksAuthentication,
+            client.ProxyUsername,
+            client.ProxyPassword};
 }
 
 void PrintTo(const ProxySettings& s, std::ostream* out) {
