@@ -77,6 +77,7 @@ void FeedMonitor::FormCreate(std::uint16_t systemLanguageId) {
 void FeedMonitor::RunCreationSteps(std::uint16_t systemLanguageId) {
     if (systemLanguageId == kGermanAsUsedInGermany) {
         UiLanguage = 0;
+        platform::App().SetInterfaceLanguage(platform::InterfaceLanguage::German);
     } else {
         InEnglish();
     }
@@ -86,7 +87,7 @@ void FeedMonitor::RunCreationSteps(std::uint16_t systemLanguageId) {
     } else {
         FeedEntries.clear();
         DownloadFolder = DefaultDownloadFolder();
-        view_.SetFolderText(DownloadFolder);
+        ShowFolder(DownloadFolder);
     }
     ScanBusy = false;
 }
@@ -111,7 +112,7 @@ void FeedMonitor::Button2Click() {
 
 void FeedMonitor::Button4Click() {
     if (auto folder = platform::App().SelectDirectory())
-        view_.SetFolderText(WithTrailingSeparator(*folder));
+        ShowFolder(WithTrailingSeparator(*folder));
 }
 
 void FeedMonitor::CheckBox1Click() {
@@ -142,8 +143,7 @@ void FeedMonitor::FormClose() {
     if (FeedCount() > 0) {
         ListeSpeichern();
     } else if (!keepUnreadableListFile_ && FileExists(ListFilePath())) {
-        std::error_code ignored;
-        std::filesystem::remove(ListFilePath(), ignored);
+        RemoveListFile();
     }
     // Never released while a request still uses it.
     if (httpCli1_ && httpCli1_->State() == httpReady) httpCli1_.reset();

@@ -154,6 +154,10 @@ class FeedMonitor {
 
   private:
     void RunCreationSteps(std::uint16_t systemLanguageId);
+    void RemoveListFile();
+    // Edit2 shows the folder legibly and gives its bytes back while the user has not edited it.
+    void ShowFolder(const std::string& folder);
+    std::string FolderFromField() const;
     void SwitchLanguage(std::uint8_t language);
     void CentreHorizontally(Window window, const std::string& control);
 
@@ -173,6 +177,7 @@ class FeedMonitor {
     // Header lines and body blocks received, the download's sign of life for its watchdog.
     std::uint64_t receivedPieces_ = 0;
     bool downloadCancelled_ = false;
+    std::string shownFolder_;
 };
 
 }  // namespace app

@@ -1,6 +1,7 @@
 // The two language switches of the main window.
 #include "app/captions.h"
 #include "app/feed_monitor.h"
+#include "platform/application.h"
 
 namespace app {
 
@@ -25,6 +26,8 @@ void FeedMonitor::SwitchLanguage(std::uint8_t language) {
     CentreHorizontally(Window::Progress, "Label2");
     CentreHorizontally(Window::Progress, "Label3");
     UiLanguage = language;
+    platform::App().SetInterfaceLanguage(english ? platform::InterfaceLanguage::English
+                                                 : platform::InterfaceLanguage::German);
 }
 
 }  // namespace app

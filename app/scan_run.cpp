@@ -66,7 +66,7 @@ void FeedMonitor::Button3Click() {
     }
     FeedIndex = 0;
     NewFileCount = 0;
-    DownloadFolder = WithTrailingSeparator(View().FolderText());
+    DownloadFolder = FolderFromField();
     CreateMissingFolder(DownloadFolder, FailureTextIn(UiLanguage, FailureText::CannotCreateFolder));
     CancelAll = false;
     failedDownloads_.clear();

@@ -1,6 +1,7 @@
 // The application object: the services the upper layers ask of "the application" (pending message
 // processing, the terminate flag, message boxes, the default error report, the directory picker,
-// opening a web address). The program installs a Qt implementation, tests a headless one.
+// opening a web address, the language of its own texts). The program installs a Qt implementation,
+// tests a headless one.
 #pragma once
 
 #include <exception>
@@ -12,6 +13,7 @@ namespace platform {
 // YesNoDefaultNo: Enter answers No, for questions whose Yes loses something.
 enum class MessageBoxButtons { Ok, YesNo, YesNoDefaultNo };
 enum class MessageBoxResult { Ok, Yes, No };
+enum class InterfaceLanguage { German, English };
 
 class Application {
   public:
@@ -19,6 +21,10 @@ class Application {
 
     const std::string& Title() const { return title_; }
     void SetTitle(const std::string& title) { title_ = title; }
+
+    // The language of the platform's own texts: the boxes' buttons and the directory picker.
+    InterfaceLanguage Language() const { return language_; }
+    virtual void SetInterfaceLanguage(InterfaceLanguage language) { language_ = language; }
 
     bool Terminated() const { return terminated_; }
     virtual void Terminate() { terminated_ = true; }
@@ -33,14 +39,16 @@ class Application {
     // A modal box without icon.
     virtual MessageBoxResult MessageBox(const std::string& text, const std::string& caption,
                                         MessageBoxButtons buttons) = 0;
-    // The modal directory picker; a typed-in directory that does not exist is created after
-    // "The specified directory does not exist. Create it?". Nothing when cancelled.
+    // The modal directory picker; a typed-in directory that does not exist is created with its
+    // parents after "The specified directory does not exist. Create it?" (in the interface
+    // language). Nothing when cancelled.
     virtual std::optional<std::string> SelectDirectory() = 0;
     // Opens a web address in the default browser; false when that failed.
     virtual bool OpenUrl(const std::string& url) = 0;
 
   private:
     std::string title_;
+    InterfaceLanguage language_ = InterfaceLanguage::English;
     bool terminated_ = false;
 };
 

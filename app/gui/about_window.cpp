@@ -61,6 +61,7 @@ TForm2::TForm2(std::string pageUrl) : pageUrl_(std::move(pageUrl)) {
     image->setCursor(Qt::PointingHandCursor);
     name->setCursor(Qt::PointingHandCursor);
     FormCreate();
+    WhenFrameKnown(*this, [this] { FormCreate(); });
 }
 
 void TForm2::FormCreate() {

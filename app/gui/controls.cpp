@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +13,36 @@
 #include "app/centring.h"
 
 namespace app {
+namespace {
+
+class FrameWatch : public QObject {
+  public:
+    FrameWatch(QWidget& window, std::function<void()> onKnown)
+        : QObject(&window), window_(window), onKnown_(std::move(onKnown)) {
+        window.installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        // The frame shows in the outer size once the window is mapped; which event brings the news
+        // depends on the window manager.
+        QEvent::Type type = event->type();
+        bool mayKnow = type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize ||
+                       type == QEvent::Paint;
+        if (mayKnow && window_.frameGeometry().size() != window_.size()) {
+            window_.removeEventFilter(this);
+            deleteLater();
+            onKnown_();
+        }
+        return false;
+    }
+
+  private:
+    QWidget& window_;
+    std::function<void()> onKnown_;
+};
+
+}  // namespace
 
 QFont SansSerifFont(int pixelSize) {
     return NamedFont("MS Sans Serif", pixelSize);
@@ -23,11 +54,11 @@ QFont NamedFont(const QString& family, int pixelSize) {
     return font;
 }
 
-void FitFont(QWidget& control, int pixelSize) {
+void FitFont(QWidget& control, int pixelSize, int width) {
     QFont font = control.font();
     font.setPixelSize(pixelSize);
     control.setFont(font);
-    while (font.pixelSize() > 1 && control.sizeHint().width() > control.width()) {
+    while (font.pixelSize() > 1 && control.sizeHint().width() > width) {
         font.setPixelSize(font.pixelSize() - 1);
         control.setFont(font);
     }
@@ -45,6 +76,8 @@ QObject* FindControl(QWidget& window, const std::string& name) {
 void SetCaption(QObject& control, const QString& text) {
     if (auto* label = qobject_cast<QLabel*>(&control)) {
         label->setText(text);
+        if (label->maximumWidth() < QWIDGETSIZE_MAX)
+            FitFont(*label, kControlPixelSize, label->maximumWidth());
         label->resize(label->sizeHint().width(), label->height());
     } else if (auto* button = qobject_cast<QAbstractButton*>(&control)) {
         button->setText(text);
@@ -82,6 +115,10 @@ void CentreOnScreen(QWidget& window) {
 void CentreHorizontally(QWidget& window, const char* control) {
     auto* widget = window.findChild<QWidget*>(control);
     widget->move(CentredPosition(OuterWidth(window), widget->width()), widget->y());
+}
+
+void WhenFrameKnown(QWidget& window, std::function<void()> centre) {
+    new FrameWatch(window, std::move(centre));
 }
 
 }  // namespace app

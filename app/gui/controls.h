@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/feed_monitor.h"
@@ -20,8 +21,11 @@ QFont NamedFont(const QString& family, int pixelSize);
 constexpr int kControlPixelSize = 19;
 
 // Asks for the control's font family at pixelSize, or smaller where a wider stand-in font would
-// cut the control's text at its width.
-void FitFont(QWidget& control, int pixelSize);
+// cut the control's text at width (its own width unless given).
+void FitFont(QWidget& control, int pixelSize, int width);
+inline void FitFont(QWidget& control, int pixelSize) {
+    FitFont(control, pixelSize, control.width());
+}
 
 QString ToQString(const std::string& utf8);
 
@@ -37,7 +41,8 @@ Control* Place(QWidget* parent, const char* name, QRect bounds) {
 QObject* FindControl(QWidget& window, const std::string& name);
 
 // Sets the text of a label, button, menu, menu entry or edit; for a window, its caption. Labels
-// take the width of their text; buttons and check boxes fit their text in their width.
+// take the width of their text, up to their maximum width, within which a label with one fits
+// its font; buttons and check boxes fit their text in their width.
 void SetCaption(QObject& control, const QString& text);
 
 // The captions of the window's switchable controls in a language (German: the form's own texts).
@@ -48,5 +53,9 @@ int OuterWidth(const QWidget& window);
 
 void CentreOnScreen(QWidget& window);
 void CentreHorizontally(QWidget& window, const char* control);
+
+// Runs centre once, as soon as the window manager's frame of the window is known (after the window
+// is first shown): centring done before that took the client size for the outer size.
+void WhenFrameKnown(QWidget& window, std::function<void()> centre);
 
 }  // namespace app

@@ -70,7 +70,9 @@ void TForm1::BuildPanel() {
     auto* button4 = Place<QPushButton>(panel, "Button4", {896, 536, 105, 33});
     auto* button3 = Place<QPushButton>(panel, "Button3", {281, 584, 537, 33});
     checkBox1_ = Place<QCheckBox>(panel, "CheckBox1", {8, 632, 425, 25});
-    Place<QLabel>(panel, "Label4", {8, 672, 186, 24})->hide();
+    auto* label4 = Place<QLabel>(panel, "Label4", {8, 672, 186, 24});
+    label4->setMaximumWidth(186);  // ProxyEdit begins right of it
+    label4->hide();
     proxyEdit_ = Place<QLineEdit>(panel, "ProxyEdit", {208, 664, 793, 32});
     proxyEdit_->hide();
     // The list box keeps the window's small base font.
@@ -100,6 +102,11 @@ void TForm1::FormCreate(std::uint16_t systemLanguageId) {
     CentreOnScreen(*this);
     setWindowTitle(windowTitle() + " 1.00");
     monitor_.FormCreate(systemLanguageId);
+    WhenFrameKnown(*this, [this] {
+        CentreOnScreen(*this);
+        CentreHorizontally(*this, "Button3");
+        anchors_->Remember(*findChild<QWidget*>("Button3"));
+    });
 }
 
 void TForm1::SetProgressWindow(TForm3& window) {
@@ -122,6 +129,9 @@ void TForm1::AppendFeedRow(const std::string& url) {
 
 void TForm1::DeleteFeedRow(int index) {
     delete listBox1_->takeItem(index);
+    // Qt would select the next row, and a second click on Delete would remove that feed too.
+    listBox1_->setCurrentRow(-1);
+    listBox1_->clearSelection();
 }
 
 int TForm1::SelectedFeedRow() const {

@@ -2,13 +2,15 @@
 
 #include <QAbstractEventDispatcher>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFileDialog>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
 
 #include "platform/message_loop.h"
+#include "platform/qt/directory_picker.h"
 
 namespace platform {
 namespace {
@@ -72,18 +74,19 @@ MessageBoxResult QtApplication::MessageBox(const std::string& text, const std::s
 }
 
 std::optional<std::string> QtApplication::SelectDirectory() {
-    QFileDialog dialog(activeWindow());
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    QString chosen = dialog.selectedFiles().first();
-    if (!QDir(chosen).exists()) {
-        auto answer = QMessageBox::question(activeWindow(), FromUtf8(Title()),
-                                            "The specified directory does not exist. Create it?");
-        if (answer != QMessageBox::Yes || !QDir().mkpath(chosen)) return std::nullopt;
-    }
-    return chosen.toStdString();
+    DirectoryPicker picker(activeWindow(), Language(), FromUtf8(Title()));
+    if (picker.exec() != QDialog::Accepted || picker.ChosenFolder().isEmpty()) return std::nullopt;
+    return QFile::encodeName(picker.ChosenFolder()).toStdString();
+}
+
+void QtApplication::SetInterfaceLanguage(InterfaceLanguage language) {
+    Application::SetInterfaceLanguage(language);
+    removeTranslator(&qtTexts_);
+    // Qt's texts come in English; German ones come with the system's Qt translations.
+    if (language == InterfaceLanguage::German &&
+        qtTexts_.load(QLocale(QLocale::German, QLocale::Germany), "qtbase", "_",
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(&qtTexts_);
 }
 
 bool QtApplication::OpenUrl(const std::string& url) {

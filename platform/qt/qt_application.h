@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTranslator>
 #include <memory>
 
 #include "platform/application.h"
@@ -23,6 +24,8 @@ class QtApplication : public QApplication, public Application {
                                 MessageBoxButtons buttons) override;
     std::optional<std::string> SelectDirectory() override;
     bool OpenUrl(const std::string& url) override;
+    // Loads or removes Qt's own German texts.
+    void SetInterfaceLanguage(InterfaceLanguage language) override;
     void Terminate() override;
 
     // Exceptions that escape a Qt event handler reach the default error report.
@@ -32,6 +35,7 @@ class QtApplication : public QApplication, public Application {
     void DispatchOurMessages();
 
     std::unique_ptr<QSocketNotifier> loopNotifier_;
+    QTranslator qtTexts_;
 };
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include <filesystem>
 
 #include "feed_monitor_fixture.h"
+#include "tests/support/read_only_folder.h"
 
 namespace app::testing {
 namespace {
@@ -31,6 +32,24 @@ TEST_F(Closing, WithoutFeedsRemovesTheListAndWithItTheFolder) {
     neverSaved.FormClose();
     EXPECT_FALSE(std::filesystem::exists(ListPath()));
     EXPECT_TRUE(app_.ShownBoxes().empty());
+}
+
+TEST_F(Closing, AListThatCannotBeRemovedIsReportedAndNotSilentlyKept) {
+    WriteListFile("1\r\nhttp://a.example\r\n/chosen/");
+    monitor_->FormCreate(kGerman);
+    app_.SetTitle("Title");
+    view_.selectedRow = 0;
+    monitor_->Button2Click();
+    {
+        test_support::ReadOnlyFolder readOnly(programDir_);
+        monitor_->FormClose();
+    }
+    ASSERT_EQ(app_.ShownBoxes().size(), 1u);
+    const platform::ShownBox& report = app_.ShownBoxes()[0];
+    EXPECT_EQ(report.kind, platform::ShownBox::Kind::ErrorReport);
+    EXPECT_EQ(report.caption, "Title");
+    EXPECT_EQ(report.text.rfind("Cannot delete " + ListPath() + ": ", 0), 0u) << report.text;
+    EXPECT_TRUE(std::filesystem::exists(ListPath()));
 }
 
 TEST_F(Closing, DuringARunStopsTheRunAndKeepsTheWindow) {

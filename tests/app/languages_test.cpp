@@ -38,6 +38,7 @@ TEST_F(Languages, EachSwitchRewritesBothWindows) {
     // Every switchable caption: 13 of the main window, 4 of the progress window.
     EXPECT_EQ(view_.captions.size(), 17u);
     EXPECT_EQ(monitor_->UiLanguage, 1);
+    EXPECT_EQ(app_.Language(), platform::InterfaceLanguage::English);
     EXPECT_FALSE(view_.enabled.at({Window::Main, "English1"}));
     EXPECT_TRUE(view_.enabled.at({Window::Main, "Deutsch1"}));
     // 17 bytes of 7 pixels: an odd width in an even window.
@@ -50,6 +51,7 @@ TEST_F(Languages, EachSwitchRewritesBothWindows) {
         EXPECT_EQ(view_.Caption(caption.window, caption.control), caption.german)
             << caption.control;
     EXPECT_EQ(monitor_->UiLanguage, 0);
+    EXPECT_EQ(app_.Language(), platform::InterfaceLanguage::German);
     EXPECT_TRUE(view_.enabled.at({Window::Main, "English1"}));
     EXPECT_FALSE(view_.enabled.at({Window::Main, "Deutsch1"}));
     EXPECT_EQ((view_.lefts.at({Window::Progress, "Label2"})),

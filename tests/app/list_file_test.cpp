@@ -14,22 +14,63 @@ using ListFile = FeedMonitorTest;
 using platform::ShownBox;
 
 TEST_F(ListFile, LoadsAndSavesBackByteForByte) {
-    // Bytes that are not UTF-8 pass through unchanged.
+    // Lines in code page 1252 (an older list) show legibly and are written back as they were.
     const std::string bytes =
-        "3\r\nhttp://a.example/feed\r\nwww.b.example/r\xFC"
-        "ss?q=1&x=2\r\n   \r\n/music/pods/";
+        "4\r\nhttp://a.example/feed\r\nwww.b.example/r\xFC"
+        "ss?q=1&x=2\r\nhttp://c.example/\xC3\xBC\r\n   \r\n/music/Podcasts f\xFCr \x80/";
     WriteListFile(bytes);
     monitor_->FormCreate(kGerman);
-    EXPECT_EQ(Urls(), (std::vector<std::string>{"http://a.example/feed",
-                                                "www.b.example/r\xFCss?q=1&x=2", "   "}));
-    ExpectRowsMatchRegistry();
-    EXPECT_EQ(monitor_->DownloadFolder, "/music/pods/");
-    EXPECT_EQ(view_.folderText, "/music/pods/");
+    EXPECT_EQ(Urls(),
+              (std::vector<std::string>{"http://a.example/feed", "www.b.example/r\xFCss?q=1&x=2",
+                                        "http://c.example/ü", "   "}));
+    EXPECT_EQ(view_.rows,
+              (std::vector<std::string>{"http://a.example/feed", "www.b.example/rüss?q=1&x=2",
+                                        "http://c.example/ü", "   "}));
+    EXPECT_EQ(monitor_->DownloadFolder, "/music/Podcasts f\xFCr \x80/");
+    EXPECT_EQ(view_.folderText, "/music/Podcasts für €/");
     EXPECT_TRUE(app_.ShownBoxes().empty());
 
     monitor_->FormClose();
     EXPECT_EQ(ReadListFile(), bytes);
     EXPECT_FALSE(std::filesystem::exists(ListPath() + ".tmp"));
+}
+
+TEST_F(ListFile, AFolderLineInCodePage1252IsKeptUntilTheUserEditsIt) {
+    WriteListFile("1\r\nhttp://a.example\r\n" + programDir_ + "M\xFCsik");
+    monitor_->FormCreate(kGerman);
+    EXPECT_EQ(view_.folderText, programDir_ + "Müsik/");
+    // A run creates and uses the folder of that name, not a look-alike.
+    monitor_->FetchFeed = [](const std::string&) { return std::string(); };
+    monitor_->Button3Click();
+    EXPECT_TRUE(std::filesystem::is_directory(programDir_ + "M\xFCsik"));
+    EXPECT_FALSE(std::filesystem::exists(programDir_ + "Müsik"));
+
+    view_.folderText = programDir_ + "Müsik2";
+    monitor_->ListeSpeichern();
+    EXPECT_EQ(ReadListFile(), "1\r\nhttp://a.example\r\n" + programDir_ + "Müsik2/");
+}
+
+TEST_F(ListFile, BytesThatAreNotUtf8ReadAsCodePage1252) {
+    const struct {
+        std::string bytes;
+        std::string shown;
+    } cases[] = {
+        {"plain ascii", "plain ascii"},
+        {"sch\xC3\xB6n \xE2\x82\xAC \xF0\x9F\x8E\xA7", "schön € 🎧"},
+        {"\x80\x81\x8A\x9F\xA0\xFF", "€\u0081Š\u0178\u00A0ÿ"},
+        {"\xC0\xAF", "À¯"},                 // an overlong "/"
+        {"\xED\xA0\x80", "í\u00A0€"},       // a surrogate
+        {"\xF4\x90\x80\x80", "ô\u0090€€"},  // beyond Unicode
+        {"caf\xC3", "cafÃ"},                // cut short
+    };
+    for (const auto& c : cases) {
+        WriteListFile("1\r\n" + c.bytes + "\r\n/f/");
+        RecordingView view;
+        FeedMonitor monitor(view, programDir_);
+        monitor.ListeLaden();
+        EXPECT_EQ(view.rows, std::vector<std::string>{c.shown}) << c.bytes;
+        EXPECT_EQ(UrlsOf(monitor), std::vector<std::string>{c.bytes});
+    }
 }
 
 TEST_F(ListFile, SavingTakesTheFolderFromItsFieldAndEndsWithoutALineEnd) {

@@ -23,6 +23,10 @@ TEST_F(StartUp, OnlyGermanAsUsedInGermanyStartsInGerman) {
         monitor.FormCreate(id);
         bool german = id == 0x0407;
         EXPECT_EQ(monitor.UiLanguage, german ? 0 : 1) << id;
+        // Qt's own texts (the boxes' buttons, the picker) speak the same language.
+        EXPECT_EQ(app_.Language(), german ? platform::InterfaceLanguage::German
+                                          : platform::InterfaceLanguage::English)
+            << id;
         // German keeps the form's texts untouched.
         EXPECT_EQ(view.captions.empty(), german) << id;
         if (!german) {

@@ -1,6 +1,8 @@
 #include "app/gui/about_window.h"
 
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QTest>
 
 #include "app/centring.h"
@@ -37,6 +39,20 @@ TEST(AboutWindow, IsAFixedDialogWithPictureAndNameCentred) {
     QImage picture = MakeAboutPicture();
     EXPECT_EQ(picture.size(), QSize(264, 170));
     EXPECT_EQ(picture.depth(), 24);
+}
+
+TEST(AboutWindow, OnceShownItIsCentredOnItsOuterSize) {
+    TForm2 form("file:///doc/README.md");
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QRect outer = form.frameGeometry();
+    ASSERT_NE(outer.size(), form.size()) << "the platform gives the window no frame";
+    QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(outer.topLeft(), QPoint(CentredPosition(screen.width(), outer.width()),
+                                      CentredPosition(screen.height(), outer.height())));
+    EXPECT_EQ(Find(form, "Image1").x(), CentredPosition(outer.width(), 265));
+    auto& name = Find(form, "Label2");
+    EXPECT_EQ(name.x(), CentredPosition(outer.width(), name.width()));
 }
 
 TEST(AboutWindow, PictureAndNameOpenTheDocumentationPage) {

@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -13,6 +15,7 @@
 #include "app/gui/controls.h"
 #include "app/gui/progress_window.h"
 #include "platform/headless_application.h"
+#include "tests/support/modal_script.h"
 #include "window_testing.h"
 
 namespace app::testing {
@@ -138,6 +141,87 @@ TEST_F(MainWindow, AddAndDeleteWorkThroughTheWidgets) {
     ASSERT_EQ(list.count(), 2);
     EXPECT_EQ(list.item(1)->text(), "http://c.example");
     EXPECT_EQ(form_.Monitor().FeedEntries.at(1).FeedUrl, "http://c.example");
+}
+
+TEST_F(MainWindow, ADoubleClickOnDeleteRemovesOnlyTheChosenFeed) {
+    form_.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
+    auto& list = Find<QListWidget>(form_, "ListBox1");
+    for (const char* url : {"http://a.example", "http://b.example", "http://c.example"})
+        form_.Monitor().AddEntry(url);
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                      list.visualItemRect(list.item(0)).center());
+    ASSERT_EQ(form_.SelectedFeedRow(), 0);
+    QTest::mouseDClick(&Find(form_, "Button2"), Qt::LeftButton);
+    QTest::mouseClick(&Find(form_, "Button2"), Qt::LeftButton);
+    EXPECT_EQ(list.count(), 2);
+    EXPECT_EQ(form_.Monitor().FeedCount(), 2);
+    EXPECT_EQ(form_.SelectedFeedRow(), -1);
+    EXPECT_EQ(list.currentRow(), -1);
+}
+
+TEST(MainWindowList, AnOlderListInCodePage1252IsShownLegiblyAndSavedAsItWas) {
+    ProgramDirectory dir;
+    const QByteArray bytes = "1\r\nhttp://a.example/f\xFCr\r\n/home/me/H\xF6rspiele/";
+    QFile list(QString::fromStdString(dir.Path() + "liste.pdl"));
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write(bytes);
+    list.close();
+    {
+        TForm1 form(dir.Path(), kGerman);
+        EXPECT_EQ(Find<QListWidget>(form, "ListBox1").item(0)->text(), "http://a.example/für");
+        EXPECT_EQ(TextOf(Find(form, "Edit2")), "/home/me/Hörspiele/");
+        form.close();
+    }
+    ASSERT_TRUE(list.open(QIODevice::ReadOnly));
+    EXPECT_EQ(list.readAll(), bytes);
+}
+
+TEST_F(MainWindow, TheProxyCaptionEndsBeforeTheProxyField) {
+    TForm3 progress(form_.Monitor().UiLanguage);
+    form_.SetProgressWindow(progress);
+    auto& label = Find<QLabel>(form_, "Label4");
+    for (const char* language : {"English1", "Deutsch1"}) {
+        Find<QAction>(form_, language).trigger();
+        EXPECT_LE(label.geometry().right(), 8 + 186 - 1) << language;
+        EXPECT_EQ(label.width(), label.sizeHint().width()) << language;
+        EXPECT_GE(label.font().pixelSize(), 12) << language;
+    }
+    EXPECT_EQ(label.text(), "URL des Proxyservers");
+}
+
+TEST_F(MainWindow, QtsOwnTextsFollowTheLanguageMenu) {
+    TForm3 progress(form_.Monitor().UiLanguage);
+    form_.SetProgressWindow(progress);
+    auto yesButtonText = [] {
+        QString yes;
+        test_support::ModalScript script;
+        script.Then([&](QWidget& modal) {
+            auto& box = dynamic_cast<QMessageBox&>(modal);
+            yes = box.button(QMessageBox::Yes)->text();
+            QTest::mouseClick(box.button(QMessageBox::No), Qt::LeftButton);
+        });
+        platform::App().MessageBox("?", "caption", platform::MessageBoxButtons::YesNo);
+        return yes;
+    };
+    EXPECT_EQ(yesButtonText(), "&Ja");
+    Find<QAction>(form_, "English1").trigger();
+    EXPECT_EQ(yesButtonText(), "&Yes");
+    Find<QAction>(form_, "Deutsch1").trigger();
+    EXPECT_EQ(yesButtonText(), "&Ja");
+}
+
+TEST_F(MainWindow, OnceShownItIsCentredOnItsOuterSize) {
+    // Smaller than the offscreen screen, which would push a window over its edge back onto it.
+    form_.resize(600, 500);
+    form_.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
+    QRect outer = form_.frameGeometry();
+    ASSERT_NE(outer.size(), form_.size()) << "the platform gives the window no frame";
+    QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(outer.topLeft(), QPoint(CentredPosition(screen.width(), outer.width()),
+                                      CentredPosition(screen.height(), outer.height())));
+    EXPECT_EQ(Find(form_, "Button3").x(), CentredPosition(outer.width(), 537));
 }
 
 TEST_F(MainWindow, TheProxyBoxShowsTheProxyField) {

@@ -18,6 +18,9 @@ inline void PrintTo(const QRect& rect, std::ostream* out) {
     *out << "(" << rect.x() << ", " << rect.y() << ", " << rect.width() << " x " << rect.height()
          << ")";
 }
+inline void PrintTo(const QPoint& point, std::ostream* out) {
+    *out << "(" << point.x() << ", " << point.y() << ")";
+}
 inline void PrintTo(const QSize& size, std::ostream* out) {
     *out << size.width() << " x " << size.height();
 }

@@ -1,0 +1,117 @@
+#include "platform/qt/directory_picker.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "platform/qt/qt_application.h"
+#include "tests/support/modal_script.h"
+
+namespace platform {
+namespace {
+
+using test_support::ModalScript;
+
+enum class Confirm { WithEnter, WithTheButton };
+
+// Types a name into the real picker, started in folder, and confirms it.
+ModalScript::Step TypeInto(const QString& folder, const QString& name,
+                           Confirm confirm = Confirm::WithEnter) {
+    return [folder, name, confirm](QWidget& modal) {
+        auto& picker = dynamic_cast<QFileDialog&>(modal);
+        picker.setDirectory(folder);
+        auto* edit = picker.findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(edit, nullptr);
+        QTest::keyClicks(edit, name);
+        if (confirm == Confirm::WithEnter) return QTest::keyClick(edit, Qt::Key_Return);
+        QPushButton* choose = picker.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
+        ASSERT_TRUE(choose->isEnabled());
+        QTest::mouseClick(choose, Qt::LeftButton);
+    };
+}
+
+ModalScript::Step Answer(QMessageBox::StandardButton button, QString* text = nullptr) {
+    return [button, text](QWidget& modal) {
+        auto& box = dynamic_cast<QMessageBox&>(modal);
+        if (text) *text = box.text();
+        if (!box.button(button)) {
+            ADD_FAILURE() << "a box without that button: " << box.text().toStdString();
+            return box.reject();
+        }
+        QTest::mouseClick(box.button(button), Qt::LeftButton);
+    };
+}
+
+ModalScript::Step Cancel() {
+    return [](QWidget& modal) { dynamic_cast<QDialog&>(modal).reject(); };
+}
+
+class DirectoryPickerTest : public ::testing::Test {
+  protected:
+    QtApplication& App() { return *static_cast<QtApplication*>(QCoreApplication::instance()); }
+    QTemporaryDir base_;
+};
+
+TEST_F(DirectoryPickerTest, ATypedNewFolderIsCreatedWithItsParentsOnYes) {
+    QString question;
+    ModalScript script;
+    script.Then(TypeInto(base_.path(), "Neu/Podcasts")).Then(Answer(QMessageBox::Yes, &question));
+    std::optional<std::string> chosen = App().SelectDirectory();
+    EXPECT_EQ(question, "The specified directory does not exist. Create it?");
+    EXPECT_EQ(chosen, base_.path().toStdString() + "/Neu/Podcasts");
+    EXPECT_TRUE(QDir(base_.path() + "/Neu/Podcasts").exists());
+}
+
+TEST_F(DirectoryPickerTest, NoCreatesNothingAndLeavesThePickerOpen) {
+    ModalScript script;
+    script.Then(TypeInto(base_.path(), "Neu", Confirm::WithTheButton))
+        .Then(Answer(QMessageBox::No))
+        .Then(Cancel());
+    EXPECT_EQ(App().SelectDirectory(), std::nullopt);
+    EXPECT_FALSE(QDir(base_.path() + "/Neu").exists());
+}
+
+TEST_F(DirectoryPickerTest, AnExistingFolderIsTakenWithoutAQuestion) {
+    ASSERT_TRUE(QDir(base_.path()).mkdir("Alt"));
+    ModalScript script;
+    script.Then(TypeInto(base_.path(), "Alt"));
+    EXPECT_EQ(App().SelectDirectory(), base_.path().toStdString() + "/Alt");
+}
+
+TEST_F(DirectoryPickerTest, SpeaksTheInterfaceLanguageWithQtsOwnTexts) {
+    App().SetInterfaceLanguage(InterfaceLanguage::German);
+    QString question, yes, cancel;
+    ModalScript script;
+    script
+        .Then([&](QWidget& modal) {
+            cancel = modal.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->text();
+            TypeInto(base_.path(), "Neu")(modal);
+        })
+        .Then([&](QWidget& modal) {
+            yes = dynamic_cast<QMessageBox&>(modal).button(QMessageBox::Yes)->text();
+            Answer(QMessageBox::No, &question)(modal);
+        })
+        .Then(Cancel());
+    App().SelectDirectory();
+    EXPECT_EQ(question, "Das angegebene Verzeichnis existiert nicht. Soll es erstellt werden?");
+    EXPECT_EQ(yes, "&Ja");
+    EXPECT_EQ(cancel, "Abbrechen");
+
+    App().SetInterfaceLanguage(InterfaceLanguage::English);
+    script.Then([&](QWidget& modal) {
+        cancel = modal.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->text();
+        Cancel()(modal);
+    });
+    App().SelectDirectory();
+    EXPECT_EQ(cancel, "Cancel");
+}
+
+}  // namespace
+}  // namespace platform
