@@ -14,6 +14,10 @@
 #include "platform/qt/qt_application.h"
 #include "tests/support/modal_script.h"
 
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace platform {
 namespace {
 
