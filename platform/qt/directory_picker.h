@@ -4,9 +4,10 @@
 #pragma once
 
 #include <QFileDialog>
-#include <QPushButton>
 
 #include "platform/application.h"
+
+class QPushButton;
 
 namespace platform {
 

@@ -13,6 +13,7 @@
 
 #include "platform/qt/qt_application.h"
 #include "tests/support/modal_script.h"
+#include "tests/support/read_only_folder.h"
 
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
@@ -79,6 +80,21 @@ TEST_F(DirectoryPickerTest, NoCreatesNothingAndLeavesThePickerOpen) {
         .Then(Answer(QMessageBox::No))
         .Then(Cancel());
     EXPECT_EQ(App().SelectDirectory(), std::nullopt);
+    EXPECT_FALSE(QDir(base_.path() + "/Neu").exists());
+}
+
+TEST_F(DirectoryPickerTest, AFolderThatCannotBeCreatedIsReportedAndThePickerStays) {
+    QString report;
+    ModalScript script;
+    script.Then(TypeInto(base_.path(), "Neu"))
+        .Then(Answer(QMessageBox::Yes))
+        .Then(Answer(QMessageBox::Ok, &report))
+        .Then(Cancel());
+    {
+        test_support::ReadOnlyFolder readOnly(base_.path().toStdString());
+        EXPECT_EQ(App().SelectDirectory(), std::nullopt);
+    }
+    EXPECT_TRUE(report.startsWith("Cannot create " + base_.path() + "/Neu: ")) << report.toStdString();
     EXPECT_FALSE(QDir(base_.path() + "/Neu").exists());
 }
 
