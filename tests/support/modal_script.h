@@ -18,7 +18,8 @@ namespace test_support {
 
 class ModalScript {
   public:
-    using Step = std::function<void(QWidget& modal)>;
+    template <class Window>
+    using Step = std::function<void(Window& modal)>;
 
     explicit ModalScript(int boundMs = 5000) : deadline_(boundMs) {
         QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
@@ -26,9 +27,13 @@ class ModalScript {
     }
     ~ModalScript() { EXPECT_TRUE(steps_.empty()) << steps_.size() << " modal windows never came"; }
 
-    // The next modal window that comes up (or comes back on top) gets step.
-    ModalScript& Then(Step step) {
-        steps_.push_back(std::move(step));
+    // The next modal window of that class that comes up (or comes back on top) gets step; others
+    // on top meanwhile, such as a picker between two of its boxes, are left alone.
+    template <class Window>
+    ModalScript& Then(Step<Window> step) {
+        steps_.push_back(
+            {[](QWidget& modal) { return qobject_cast<Window*>(&modal) != nullptr; },
+             [step = std::move(step)](QWidget& modal) { step(*qobject_cast<Window*>(&modal)); }});
         return *this;
     }
 
@@ -43,15 +48,26 @@ class ModalScript {
             }
             return;
         }
-        if (!modal || modal == last_ || steps_.empty()) return;
-        last_ = modal;
+        if (!modal || modal == last_ || steps_.empty() || queued_) return;
         // From a timer of its own: the step may open the next modal window, inside whose loop
         // this timer must go on ticking, and Qt never re-enters a timer that is still running.
-        QTimer::singleShot(0, modal, [modal, step = std::move(steps_.front())] { step(*modal); });
-        steps_.pop_front();
+        queued_ = true;
+        QTimer::singleShot(0, modal, [this, modal = QPointer<QWidget>(modal)] {
+            queued_ = false;
+            if (!modal || steps_.empty() || !steps_.front().matches(*modal)) return;
+            PendingStep step = std::move(steps_.front());
+            steps_.pop_front();
+            last_ = modal;
+            step.act(*modal);
+        });
     }
 
-    std::deque<Step> steps_;
+    struct PendingStep {
+        std::function<bool(QWidget&)> matches;
+        std::function<void(QWidget&)> act;
+    };
+    std::deque<PendingStep> steps_;
+    bool queued_ = false;
     QPointer<QWidget> last_;
     QDeadlineTimer deadline_;
     QTimer timer_;

@@ -196,8 +196,7 @@ TEST_F(MainWindow, QtsOwnTextsFollowTheLanguageMenu) {
     auto yesButtonText = [] {
         QString yes;
         test_support::ModalScript script;
-        script.Then([&](QWidget& modal) {
-            auto& box = dynamic_cast<QMessageBox&>(modal);
+        script.Then<QMessageBox>([&](QMessageBox& box) {
             yes = box.button(QMessageBox::Yes)->text();
             QTest::mouseClick(box.button(QMessageBox::No), Qt::LeftButton);
         });

@@ -27,10 +27,9 @@ using test_support::ModalScript;
 enum class Confirm { WithEnter, WithTheButton };
 
 // Types a name into the real picker, started in folder, and confirms it.
-ModalScript::Step TypeInto(const QString& folder, const QString& name,
-                           Confirm confirm = Confirm::WithEnter) {
-    return [folder, name, confirm](QWidget& modal) {
-        auto& picker = dynamic_cast<QFileDialog&>(modal);
+ModalScript::Step<QFileDialog> TypeInto(const QString& folder, const QString& name,
+                                        Confirm confirm = Confirm::WithEnter) {
+    return [folder, name, confirm](QFileDialog& picker) {
         picker.setDirectory(folder);
         auto* edit = picker.findChild<QLineEdit*>("fileNameEdit");
         ASSERT_NE(edit, nullptr);
@@ -42,9 +41,8 @@ ModalScript::Step TypeInto(const QString& folder, const QString& name,
     };
 }
 
-ModalScript::Step Answer(QMessageBox::StandardButton button, QString* text = nullptr) {
-    return [button, text](QWidget& modal) {
-        auto& box = dynamic_cast<QMessageBox&>(modal);
+ModalScript::Step<QMessageBox> Answer(QMessageBox::StandardButton button, QString* text = nullptr) {
+    return [button, text](QMessageBox& box) {
         if (text) *text = box.text();
         if (!box.button(button)) {
             ADD_FAILURE() << "a box without that button: " << box.text().toStdString();
@@ -54,8 +52,12 @@ ModalScript::Step Answer(QMessageBox::StandardButton button, QString* text = nul
     };
 }
 
-ModalScript::Step Cancel() {
-    return [](QWidget& modal) { dynamic_cast<QDialog&>(modal).reject(); };
+ModalScript::Step<QFileDialog> Cancel() {
+    return [](QFileDialog& picker) { picker.reject(); };
+}
+
+QString CancelButtonText(QFileDialog& picker) {
+    return picker.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->text();
 }
 
 class DirectoryPickerTest : public ::testing::Test {
@@ -94,7 +96,8 @@ TEST_F(DirectoryPickerTest, AFolderThatCannotBeCreatedIsReportedAndThePickerStay
         test_support::ReadOnlyFolder readOnly(base_.path().toStdString());
         EXPECT_EQ(App().SelectDirectory(), std::nullopt);
     }
-    EXPECT_TRUE(report.startsWith("Cannot create " + base_.path() + "/Neu: ")) << report.toStdString();
+    EXPECT_TRUE(report.startsWith("Cannot create " + base_.path() + "/Neu: "))
+        << report.toStdString();
     EXPECT_FALSE(QDir(base_.path() + "/Neu").exists());
 }
 
@@ -110,13 +113,13 @@ TEST_F(DirectoryPickerTest, SpeaksTheInterfaceLanguageWithQtsOwnTexts) {
     QString question, yes, cancel;
     ModalScript script;
     script
-        .Then([&](QWidget& modal) {
-            cancel = modal.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->text();
-            TypeInto(base_.path(), "Neu")(modal);
+        .Then<QFileDialog>([&](QFileDialog& picker) {
+            cancel = CancelButtonText(picker);
+            TypeInto(base_.path(), "Neu")(picker);
         })
-        .Then([&](QWidget& modal) {
-            yes = dynamic_cast<QMessageBox&>(modal).button(QMessageBox::Yes)->text();
-            Answer(QMessageBox::No, &question)(modal);
+        .Then<QMessageBox>([&](QMessageBox& box) {
+            yes = box.button(QMessageBox::Yes)->text();
+            Answer(QMessageBox::No, &question)(box);
         })
         .Then(Cancel());
     App().SelectDirectory();
@@ -125,9 +128,9 @@ TEST_F(DirectoryPickerTest, SpeaksTheInterfaceLanguageWithQtsOwnTexts) {
     EXPECT_EQ(cancel, "Abbrechen");
 
     App().SetInterfaceLanguage(InterfaceLanguage::English);
-    script.Then([&](QWidget& modal) {
-        cancel = modal.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->text();
-        Cancel()(modal);
+    script.Then<QFileDialog>([&](QFileDialog& picker) {
+        cancel = CancelButtonText(picker);
+        picker.reject();
     });
     App().SelectDirectory();
     EXPECT_EQ(cancel, "Cancel");
