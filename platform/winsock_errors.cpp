@@ -64,6 +64,8 @@ constexpr ErrnoMapping kErrnoMappings[] = {
     {EREMOTE, WSAEREMOTE},
 };
 
+constexpr int kUnmappedError = WSASYSNOTREADY;
+
 struct ErrorText {
     int code;
     const char* text;
@@ -155,7 +157,9 @@ int ErrorFromErrno(int error) {
     // Writing after the connection went away: only our own shutdown makes it "after shutdown",
     // which send() reports itself; otherwise the peer reset it.
     if (error == EPIPE) return WSAECONNRESET;
-    return error;
+    // A number without a counterpart is still a failure of the system below the sockets; a raw
+    // errno would read as "Not a WinSock error" and could collide with a Windows Sockets number.
+    return error == 0 ? 0 : kUnmappedError;
 }
 
 int ErrorFromResolver(int eaiCode) {
@@ -176,7 +180,8 @@ int ErrorFromResolver(int eaiCode) {
         case EAI_FAMILY:
             return WSAEAFNOSUPPORT;
         case EAI_SYSTEM:
-            return ErrorFromErrno(errno);
+            // A system failure that left no errno is still a failure, never success.
+            return errno == 0 ? WSANO_RECOVERY : ErrorFromErrno(errno);
         default:
             return WSANO_RECOVERY;
     }

@@ -61,9 +61,14 @@ struct SocketRecord {
     int connectError = 0;  // an outcome the connect call already knew
     bool connected = false;
     bool connectFailed = false;
+    // The outcome FD_CONNECT reported; a new selection posts it again, in case the first message
+    // was dropped (paused, or the window changed threads) before it was handled.
+    bool connectCompleted = false;
+    int connectResult = 0;
     bool listening = false;
-    bool peerClosed = false;  // the peer closed or reset; no new data will arrive
-    bool sendShut = false;    // shut down for sending by us
+    bool peerClosed = false;   // the peer closed or reset; no new data will arrive
+    bool sendShut = false;     // shut down for sending by us
+    bool receiveShut = false;  // shut down for receiving by us: its end of input is not the peer's
     SelectState select;
 };
 
@@ -79,7 +84,8 @@ int DescriptorOf(SOCKET s);
 
 // WSAAsyncSelect's machinery, all under TableMutex.
 void ReenableEvents(SocketRecord& record, long events);
-void UpdateWatch(SocketRecord& record);
+// False when the loop refused to watch the descriptor.
+bool UpdateWatch(SocketRecord& record);
 void StopWatching(SocketRecord& record);
 
 }  // namespace platform::winsock

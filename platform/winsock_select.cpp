@@ -33,18 +33,28 @@ bool IsStream(const SocketRecord& record) {
     return record.type == SOCK_STREAM;
 }
 
+// The events that tell of the peer's close. After our own shutdown of the receive side, its end
+// of input is ours: only a reset still tells of the peer (and nothing once both sides are shut).
+std::uint32_t PeerHangup(const SocketRecord& record) {
+    if (!record.receiveShut) return kHangup;
+    return record.sendShut ? 0 : std::uint32_t{EPOLLHUP | EPOLLERR};
+}
+
 std::uint32_t WantedMask(const SocketRecord& record) {
     const SelectState& select = record.select;
     if (!select.window || !select.events || record.connectFailed) return 0;
     if (record.connecting) return EPOLLOUT;
     if (record.listening) return select.acceptEnabled ? std::uint32_t{EPOLLIN} : 0u;
+    bool stream = IsStream(record);
+    // A stream that is not connected yet reports a hang-up that says nothing about a peer.
+    if (stream && !record.connected) return 0;
     std::uint32_t mask = 0;
-    // After the peer's close only bytes already received can make a stream readable.
-    if (select.readEnabled &&
-        (!IsStream(record) || !record.peerClosed || BytesReady(record.fd) > 0))
+    // After the end of input only bytes already received can make a stream readable.
+    bool inputEnded = record.peerClosed || record.receiveShut;
+    if (select.readEnabled && (!stream || !inputEnded || BytesReady(record.fd) > 0))
         mask |= EPOLLIN;
     if (select.writeEnabled) mask |= EPOLLOUT;
-    if (select.closeEnabled && IsStream(record) && record.connected) mask |= EPOLLRDHUP;
+    if (select.closeEnabled && stream) mask |= PeerHangup(record) & (EPOLLRDHUP | EPOLLERR);
     return mask;
 }
 
@@ -54,6 +64,8 @@ void CompleteConnect(SocketRecord& record) {
     record.connectError = 0;
     record.connected = error == 0;
     record.connectFailed = error != 0;
+    record.connectCompleted = true;
+    record.connectResult = error;
     if (record.select.events & FD_CONNECT) Post(record, FD_CONNECT, error);
     if (error == 0 && (record.select.events & FD_WRITE)) Post(record, FD_WRITE, 0);
 }
@@ -67,7 +79,9 @@ void ReportDataEvents(SocketRecord& record, std::uint32_t events) {
     bool countBytes = stream && readable &&
                       ((events & kHangup) || record.peerClosed || !(select.mask & EPOLLRDHUP));
     int bytes = countBytes ? BytesReady(record.fd) : 1;
-    if (stream && ((events & kHangup) || (readable && bytes == 0))) record.peerClosed = true;
+    bool inputEnd = readable && bytes == 0 && !record.receiveShut;
+    if (stream && record.connected && ((events & PeerHangup(record)) || inputEnd))
+        record.peerClosed = true;
     if (readable && select.readEnabled && bytes > 0) {
         select.readEnabled = false;
         Post(record, FD_READ, 0);
@@ -105,10 +119,10 @@ bool OnOwnThread(const SelectState& select) {
 
 }  // namespace
 
-void UpdateWatch(SocketRecord& record) {
+bool UpdateWatch(SocketRecord& record) {
     SelectState& select = record.select;
     // Only the thread that selected the socket may change its own loop's watch.
-    if (!OnOwnThread(select)) return;
+    if (!OnOwnThread(select)) return true;
     std::uint32_t mask = WantedMask(record);
     if (mask == 0) {
         StopWatching(record);
@@ -117,12 +131,14 @@ void UpdateWatch(SocketRecord& record) {
         if (!WatchDescriptor(record.fd, mask, [handle](std::uint32_t events) {
                 OnDescriptorEvents(handle, events);
             }))
-            return;
+            return false;
         select.watched = true;
         select.mask = mask;
-    } else if (mask != select.mask && ModifyWatch(record.fd, mask)) {
+    } else if (mask != select.mask) {
+        if (!ModifyWatch(record.fd, mask)) return false;
         select.mask = mask;
     }
+    return true;
 }
 
 void StopWatching(SocketRecord& record) {
@@ -167,7 +183,10 @@ int WSAAsyncSelect(SOCKET s, HWND window, UINT wMsg, long lEvent) {
     select.acceptEnabled = (lEvent & FD_ACCEPT) != 0;
     select.writeEnabled = (lEvent & FD_WRITE) && record->connected;
     select.closeEnabled = (lEvent & FD_CLOSE) != 0;
-    UpdateWatch(*record);
+    // Without its watch the socket would never report anything.
+    if (!UpdateWatch(*record)) return Fail(WSAENOBUFS);
+    if ((lEvent & FD_CONNECT) && record->connectCompleted)
+        Post(*record, FD_CONNECT, record->connectResult);
     return 0;
 }
 

@@ -181,9 +181,13 @@ int shutdown(SOCKET s, int how) {
     int fd = CheckedDescriptor(s);
     if (fd < 0) return SOCKET_ERROR;
     if (::shutdown(fd, how) != 0) return FailFromErrno();
-    if (how == SD_SEND || how == SD_BOTH) {
-        std::lock_guard lock(TableMutex());
-        if (SocketRecord* record = FindRecord(s)) record->sendShut = true;
+    std::lock_guard lock(TableMutex());
+    if (SocketRecord* record = FindRecord(s)) {
+        if (how == SD_SEND || how == SD_BOTH) record->sendShut = true;
+        if (how == SD_RECEIVE || how == SD_BOTH) {
+            record->receiveShut = true;
+            UpdateWatch(*record);
+        }
     }
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/message_loop.h"
+#include "platform/winsock_internal.h"
 #include "tests/support/loopback_port.h"
 
 namespace platform {
@@ -225,6 +226,89 @@ TEST(Winsock, BlockingResolvers) {
     EXPECT_EQ(inet_addr("1.2.3.400"), INADDR_NONE);
     EXPECT_EQ(htons(0x1234), 0x3412);
     WSACleanup();
+}
+
+TEST(Winsock, FailuresNeverReadAsSuccessOrAsForeignNumbers) {
+    struct Case {
+        int resolverCode;
+        int errnoValue;
+        int expected;
+    };
+    // A resolver "system error" that left errno at 0 once came out as success without an
+    // address; errno values without a counterpart leaked as "Not a WinSock error".
+    const Case cases[] = {
+        {EAI_SYSTEM, 0, WSANO_RECOVERY},
+        {EAI_SYSTEM, ECONNREFUSED, WSAECONNREFUSED},
+        {EAI_SYSTEM, EIO, WSASYSNOTREADY},
+        {EAI_NONAME, 0, WSAHOST_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        errno = c.errnoValue;
+        EXPECT_EQ(winsock::ErrorFromResolver(c.resolverCode), c.expected) << c.errnoValue;
+    }
+    for (int unmapped : {EIO, ENODEV, EPROTO, ENOSR})
+        EXPECT_EQ(winsock::ErrorFromErrno(unmapped), WSASYSNOTREADY) << unmapped;
+    EXPECT_EQ(winsock::ErrorFromErrno(0), 0);
+}
+
+TEST(Winsock, HangupOfAnUnconnectedSocketIsNotThePeersClose) {
+    Receiver receiver;
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = BindLoopback(listener);
+    ::listen(listener, 1);
+    SOCKET ours = platform::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    WSAAsyncSelect(ours, receiver.window, kSelectMessage, FD_READ | FD_CONNECT | FD_CLOSE);
+    // The loop runs before connect: an unconnected stream reports a hang-up.
+    EXPECT_FALSE(WaitForInput(20));
+    ProcessPendingMessages();
+    connect(ours, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_TRUE(receiver.PumpUntil(1));
+    ASSERT_EQ(::send(peer, "data", 4, 0), 4);
+    ASSERT_TRUE(receiver.PumpUntil(2));
+    EXPECT_EQ(receiver.Events(), (std::vector<WORD>{FD_CONNECT, FD_READ}));
+    EXPECT_FALSE(receiver.PumpUntil(3, std::chrono::milliseconds(50)));
+    closesocket(ours);
+    ::close(peer);
+    ::close(listener);
+}
+
+TEST(Winsock, ANewSelectionPostsTheConnectOutcomeAgain) {
+    // The first FD_CONNECT may be lost with a paused socket or a window of another thread.
+    Receiver receiver;
+    Pair pair(receiver);
+    EXPECT_EQ(WSAAsyncSelect(pair.ours, receiver.window, 0, 0), 0);
+    EXPECT_EQ(WSAAsyncSelect(pair.ours, receiver.window, kSelectMessage, FD_CONNECT | FD_READ), 0);
+    ASSERT_TRUE(receiver.PumpUntil(1));
+    EXPECT_EQ(receiver.replies[0].event, FD_CONNECT);
+    EXPECT_EQ(receiver.replies[0].error, 0);
+}
+
+TEST(Winsock, OwnShutdownOfTheReceiveSideIsNoClose) {
+    Receiver receiver;
+    Pair pair(receiver);
+    EXPECT_EQ(shutdown(pair.ours, SD_RECEIVE), 0);
+    EXPECT_FALSE(receiver.PumpUntil(1, std::chrono::milliseconds(50)));
+    EXPECT_EQ(send(pair.ours, "x", 1, 0), 1);
+    // A reset from the peer still ends the connection.
+    linger hard{1, 0};
+    ::setsockopt(pair.peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(pair.peer);
+    pair.peer = -1;
+    ASSERT_TRUE(receiver.PumpUntil(1));
+    EXPECT_EQ(receiver.replies.back().event, FD_CLOSE);
+}
+
+TEST(Winsock, SelectionThatCannotBeWatchedFails) {
+    Receiver receiver;
+    SOCKET s = platform::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    // Something else of this thread watches the descriptor already.
+    int fd = static_cast<int>(s & 0xFFFFFFFFu);
+    ASSERT_TRUE(WatchDescriptor(fd, 0, [](std::uint32_t) {}));
+    EXPECT_EQ(WSAAsyncSelect(s, receiver.window, kSelectMessage, FD_READ), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOBUFS);
+    UnwatchDescriptor(fd);
+    closesocket(s);
 }
 
 }  // namespace
