@@ -83,9 +83,12 @@ std::uint32_t ResolveHost(const std::string& host) {
         return address;
     }
     hostent* entry = WSocket_gethostbyname(trimmed.c_str());
-    if (!entry)
-        throw ESocketException("Winsock Resolve Host: Cannot convert host address '" + host +
-                               "' - " + SocketErrorMessage(WSocket_WSAGetLastError()));
+    // An answer without an address is a failure, whatever the resolver said.
+    bool noAddress = entry && (!entry->h_addr_list || !entry->h_addr_list[0]);
+    if (!entry || noAddress)
+        throw ESocketException(
+            "Winsock Resolve Host: Cannot convert host address '" + host + "' - " +
+            SocketErrorMessage(noAddress ? platform::WSANO_RECOVERY : WSocket_WSAGetLastError()));
     std::uint32_t address;
     std::copy_n(entry->h_addr_list[0], 4, reinterpret_cast<char*>(&address));
     return address;

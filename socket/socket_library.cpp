@@ -121,11 +121,15 @@ FARPROC LookUp(HMODULE library, const char* libraryName, const std::string& name
     return entry;
 }
 
-// Unloads at program end when no socket is left. What it uses is created first, so that it is
-// still there at the end.
+// The socket layer's start-up and shutdown: the locks are made at program start, and the library
+// is unloaded at program end when no socket is left. What the end uses is created first, so that
+// it is still there then.
 struct UnloadAtExit {
     UnloadAtExit() {
+        OutputDebugString("Socket layer initialised");
+        WindowClassLock();
         SocketLibraryLock();
+        SendBufferLock();
         State();
     }
     ~UnloadAtExit() {

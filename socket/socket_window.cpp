@@ -22,13 +22,16 @@ LRESULT SocketWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 }  // namespace
 
 HWND CreateSocketWindow(TCustomWSocket* owner) {
+    HWND window;
     {
+        // The window is made while the class is held: another thread's last socket would
+        // otherwise unregister the class between the two steps.
         std::lock_guard lock(WindowClassLock());
         if (!IsWindowClassRegistered(kClassName) &&
             !RegisterWindowClass(kClassName, SocketWindowProc))
             return 0;
+        window = platform::CreateHiddenWindow(kClassName);
     }
-    HWND window = platform::CreateHiddenWindow(kClassName);
     if (window && owner) SetWindowData(window, owner);
     return window;
 }

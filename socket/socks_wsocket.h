@@ -55,6 +55,11 @@ class TCustomSocksWSocket : public TCustomWSocket {
     virtual void HandleSocksConnected(std::uint16_t errCode);
     virtual void HandleSocksError(int error, const std::string& msg);
 
+  protected:
+    // While true the layer reads the connection itself; the layers above must stand aside.
+    // False once an event handler has closed the socket or ended the negotiation.
+    bool Negotiating() const { return FSocksPhase != socksIdle && FState == wsConnected; }
+
   private:
     enum TSocksPhase : std::uint8_t {
         socksIdle,            // no negotiation: every step passes through
@@ -66,8 +71,6 @@ class TCustomSocksWSocket : public TCustomWSocket {
     static_assert(kReplyBufferSize > socks::kLongestReply, "every answer fits whole");
 
     void EnterPhase(TSocksPhase phase);
-    // False once an event handler has closed the socket or ended the negotiation.
-    bool Negotiating() const { return FSocksPhase != socksIdle && FState == wsConnected; }
     bool Socks4Family() const { return !FSocksLevel.empty() && FSocksLevel[0] == '4'; }
     void HandleSocksAuthState(TSocksAuthState state);
     // Reads what the current reply may take into the reply buffer; false when nothing came.

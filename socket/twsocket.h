@@ -1,10 +1,11 @@
-// TWSocket: the published socket class, the top of the chain TCustomWSocket →
-// TCustomSocksWSocket → TWSocket. It adds no behaviour.
+// TWSocket: the published socket class, the top of the chain
+//     TCustomWSocket → TCustomSocksWSocket → TCustomLineWSocket → TCustomSyncWSocket → TWSocket.
+// It adds no behaviour.
 #pragma once
 
-#include "socket/socks_wsocket.h"
+#include "socket/sync_wsocket.h"
 
-class TWSocket : public TCustomSocksWSocket {
+class TWSocket : public TCustomSyncWSocket {
   public:
-    using TCustomSocksWSocket::TCustomSocksWSocket;
+    using TCustomSyncWSocket::TCustomSyncWSocket;
 };

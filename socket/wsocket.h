@@ -212,6 +212,9 @@ class TCustomWSocket : public platform::TComponent {
     virtual void FreeLater();
     virtual void Abort();
     virtual void Flush();
+    virtual void WaitUntilClosed();
+    virtual void Listen();
+    virtual platform::SOCKET Accept();
     virtual int Receive(void* buffer, int size);
     virtual std::string ReceiveText();
     virtual int ReceiveFrom(void* buffer, int size, sockaddr* from, int* fromLen);
@@ -253,6 +256,11 @@ class TCustomWSocket : public platform::TComponent {
     // Reads the platform's buffer sizes of the current handle; false after reporting a failure.
     bool ReadBufferSizes();
     void ReceiveLoop(std::uint16_t errCode, TWSocketOptions options);
+    // Blocks until the queue that PumpMessages serves has input, or timeoutMs passed.
+    void WaitForMessages(int timeoutMs);
+    // Releases the handle of a Listen that failed before the socket left wsClosed (Close would
+    // not see it), then reports the failure of the named call.
+    void ReportListenFailure(const std::string& funcName);
     void HandleLookupDone(const TMessage& msg);
     void HandleReverseLookupDone(const TMessage& msg);
     // Cancels a pending lookup without an event and empties the results.

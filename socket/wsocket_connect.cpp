@@ -1,5 +1,4 @@
-// Opening a connection: Connect with its resolution and options, binding the local end, and
-// adopting a handle that is already connected.
+// Opening a connection: Connect with its resolution and options, and binding the local end.
 #include <algorithm>
 
 #include "socket/resolve.h"
@@ -185,25 +184,4 @@ void TCustomWSocket::ApplyKeepAlive() {
                                 sizeof output, &returned, nullptr, nullptr);
     });
     if (result != 0) ReportSocketError("WSocket_WSAIoctl(SIO_KEEPALIVE_VALS)");
-}
-
-void TCustomWSocket::Dup(SOCKET newHandle) {
-    if (newHandle == 0 || newHandle == INVALID_SOCKET) {
-        WSocket_WSASetLastError(WSAEINVAL);
-        return ReportSocketError("Dup");
-    }
-    if (FState != wsClosed) {
-        int result = WSocket_closesocket(FSocketHandle);
-        FSocketHandle = INVALID_SOCKET;
-        if (result != 0) return ReportSocketError("Dup (closesocket)");
-        SetState(wsClosed);
-    }
-    FSocketHandle = newHandle;
-    if (!ReadBufferSizes()) return;
-    ApplyLinger();
-    FSelectEvents = FD_READ | FD_WRITE | FD_CLOSE;
-    if (WSocket_WSAAsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, FSelectEvents) !=
-        0)
-        return ReportSocketError("WSAAsyncSelect");
-    MarkConnected();
 }

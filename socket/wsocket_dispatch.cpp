@@ -157,6 +157,13 @@ void TCustomWSocket::PumpMessages() {
         App().ProcessMessages();
 }
 
+void TCustomWSocket::WaitForMessages(int timeoutMs) {
+    if (FMultiThreaded)
+        WaitForInput(timeoutMs);
+    else
+        App().WaitForInput(timeoutMs);
+}
+
 bool TCustomWSocket::ProcessOneMessage() {
     MSG message;
     if (!PeekMessage(message)) return false;

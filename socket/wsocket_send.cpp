@@ -135,6 +135,9 @@ void TCustomWSocket::PostWriteEvent() {
 }
 
 void TCustomWSocket::Flush() {
+    // Called from an OnSendData handler, the drain that raised it goes on once the handler
+    // returns; waiting here for that drain would wait for ever.
+    if (FTryingToSend) return;
     while (FSocketHandle != INVALID_SOCKET && !FSendQueueEmpty) {
         TryToSend();
         PumpMessages();

@@ -1,0 +1,174 @@
+// Serving: listening on a local address (TCP, UDP and raw sockets), accepting a connection,
+// adopting a connected handle, and waiting for the peer's close.
+#include <algorithm>
+#include <cctype>
+
+#include "socket/resolve.h"
+#include "socket/socket_library.h"
+#include "socket/wsocket.h"
+
+using namespace platform;
+
+namespace {
+
+// "raw_" followed by a protocol name or number asks for a raw socket of that protocol.
+bool NamesRawProtocol(const std::string& proto) {
+    static constexpr char kPrefix[] = "raw_";
+    if (proto.size() < 4) return false;
+    return std::equal(kPrefix, kPrefix + 4, proto.begin(), [](char expected, char c) {
+        return expected == std::tolower(static_cast<unsigned char>(c));
+    });
+}
+
+}  // namespace
+
+void TCustomWSocket::Listen() {
+    auto refuse = [this](const char* funcName) {
+        WSocket_WSASetLastError(WSAEINVAL);
+        ReportSocketError(funcName);
+    };
+    if (!FHasPort) return refuse("listen: port not assigned");
+    if (!FHasProto) return refuse("listen: protocol not assigned");
+    if (!FHasAddr) return refuse("listen: address not assigned");
+
+    try {
+        if (!FProtoReady) {
+            if (NamesRawProtocol(FProtoSpec)) {
+                FProtoNumber = ResolveProto(FProtoSpec.substr(4, 10));
+                FSocketType = SOCK_RAW;
+            } else {
+                FProtoNumber = ResolveProto(FProtoSpec);
+                FSocketType = FProtoNumber == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+            }
+            FProtoReady = true;
+        }
+        if (!FPortReady) {
+            FPortNumber = ResolvePort(FPortSpec, FProtoSpec);
+            FSockAddr.sin_port = WSocket_htons(static_cast<platform::u_short>(FPortNumber));
+            FPortReady = true;
+        }
+        if (!FAddrReady) {
+            FSockAddr.sin_addr.s_addr = ResolveHost(FAddrSpec);
+            FAddrReady = true;
+        }
+    } catch (const ESocketException& e) {
+        return ReportError("Listen: " + e.Message());
+    }
+
+    DiscardSendBuffers();
+    FSocketHandle = WSocket_socket(AF_INET, FSocketType, FProtoNumber);
+    if (FSocketHandle == INVALID_SOCKET) return ReportSocketError("socket");
+    if (FSocketType == SOCK_DGRAM && FReuseAddr) {
+        int on = 1;
+        if (WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+            return ReportListenFailure("setsockopt(SO_REUSEADDR)");
+    }
+    if (WSocket_bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr),
+                     sizeof FSockAddr) != 0)
+        return ReportListenFailure("Bind");
+    SetState(wsBound);
+
+    if (FSocketType == SOCK_STREAM) {
+        if (WSocket_listen(FSocketHandle, FListenBacklog) != 0) return ReportSocketError("Listen");
+        SetState(wsListening);
+    } else {
+        if (FSocketType == SOCK_DGRAM && FMultiCast) {
+            ip_mreq membership{};
+            membership.imr_multiaddr.s_addr = WSocket_inet_addr(FMultiCastAddrStr.c_str());
+            try {
+                membership.imr_interface.s_addr = ResolveHost(FAddrSpec);
+            } catch (const ESocketException& e) {
+                return ReportError("Listen: " + e.Message());
+            }
+            if (WSocket_setsockopt(FSocketHandle, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership,
+                                   sizeof membership) != 0)
+                return ReportSocketError("setsockopt(IP_ADD_MEMBERSHIP)");
+        }
+        if (FSocketType == SOCK_RAW && FComponentOptions.Contains(wsoSIO_RCVALL)) {
+            platform::u_long on = 1;
+            DWORD returned = 0;
+            if (WSocket_WSAIoctl(FSocketHandle, SIO_RCVALL, &on, sizeof on, nullptr, 0, &returned,
+                                 nullptr, nullptr) != 0) {
+                ReportSocketError("WSAIoctl(SIO_RCVALL)");
+                return Close();
+            }
+        }
+        SOCKET handle = FSocketHandle;
+        SetState(wsListening);
+        SetState(wsConnected);
+        HandleConnected(0);
+        // A handler that closed the socket has ended this Listen.
+        if (FSocketHandle != handle) return;
+    }
+
+    FSelectEvents = FD_ACCEPT | FD_CLOSE;
+    if (FSocketType != SOCK_STREAM) FSelectEvents |= FD_READ | FD_WRITE;
+    if (WSocket_WSAAsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, FSelectEvents) !=
+        0)
+        ReportSocketError("WSAASyncSelect");
+}
+
+void TCustomWSocket::ReportListenFailure(const std::string& funcName) {
+    int error = WSocket_WSAGetLastError();
+    WSocket_closesocket(FSocketHandle);
+    FSocketHandle = INVALID_SOCKET;
+    WSocket_WSASetLastError(error);
+    ReportSocketError(funcName);
+}
+
+SOCKET TCustomWSocket::Accept() {
+    if (FState != wsListening) {
+        WSocket_WSASetLastError(WSAEINVAL);
+        ReportSocketError("not a listening socket");
+        return INVALID_SOCKET;
+    }
+    int length = sizeof FSockAddr;
+    FAcceptedHandle =
+        WSocket_accept(FSocketHandle, reinterpret_cast<sockaddr*>(&FSockAddr), &length);
+    if (FAcceptedHandle == INVALID_SOCKET) ReportSocketError("Accept");
+    return FAcceptedHandle;
+}
+
+void TCustomWSocket::Dup(SOCKET newHandle) {
+    if (newHandle == 0 || newHandle == INVALID_SOCKET) {
+        WSocket_WSASetLastError(WSAEINVAL);
+        return ReportSocketError("Dup");
+    }
+    if (FState != wsClosed) {
+        int result = WSocket_closesocket(FSocketHandle);
+        FSocketHandle = INVALID_SOCKET;
+        if (result != 0) return ReportSocketError("Dup (closesocket)");
+        SetState(wsClosed);
+    }
+    FSocketHandle = newHandle;
+    if (!ReadBufferSizes()) return;
+    ApplyLinger();
+    FSelectEvents = FD_READ | FD_WRITE | FD_CLOSE;
+    if (WSocket_WSAAsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, FSelectEvents) !=
+        0)
+        return ReportSocketError("WSAAsyncSelect");
+    MarkConnected();
+}
+
+void TCustomWSocket::WaitUntilClosed() {
+    // Short waits between the rounds, so that a wait for a quiet peer does not spin.
+    constexpr int kRoundMs = 100;
+    while (FSocketHandle != INVALID_SOCKET && FState != wsClosed) {
+        PumpMessages();
+        platform::u_long count = 0;
+        if (WSocket_ioctlsocket(FSocketHandle, FIONREAD, &count) != 0) return;
+        if (count > 0) HandleDataAvailable(0);
+        if (FSocketHandle == INVALID_SOCKET) return;
+        // A peek of one byte tells the peer's end of input (0) from nothing yet (would block);
+        // a read of no bytes, as elsewhere, would always return 0 here.
+        char probe;
+        int peeked = WSocket_recv(FSocketHandle, &probe, 1, MSG_PEEK);
+        if (peeked == 0) return;
+        if (peeked < 0) {
+            FLastError = WSocket_WSAGetLastError();
+            if (FLastError != WSAEWOULDBLOCK) return;
+        }
+        PumpMessages();
+        WaitForMessages(kRoundMs);
+    }
+}
