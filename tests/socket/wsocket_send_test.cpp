@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "platform/message_loop.h"
 #include "tests/socket/loopback.h"
 
 namespace {
@@ -108,6 +109,30 @@ TEST_F(WSocketSend, CloseFromOnSendDataStopsTheDrainWithOneSessionClosed) {
     EXPECT_EQ(log.Count("closed 10038"), 0);
     socket.OnSendData = nullptr;
     ExpectNextSessionClosesOnce();
+}
+
+TEST_F(WSocketSend, FlushFromOnSendDataReturnsAndTheDataGoesOut) {
+    // Should Flush wait for the drain it is called from, a message posted before it gives up.
+    bool flushReturned = false;
+    bool stuck = false;
+    platform::HWND giveUp = platform::AllocateHWnd(
+        [&](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
+            stuck = !flushReturned;
+            if (stuck) socket.Abort();
+            return platform::LRESULT{0};
+        });
+    socket.OnSendData = [&](TCustomWSocket* sender, int) {
+        if (flushReturned) return;
+        platform::PostMessage(giveUp, platform::WM_USER, 0, 0);
+        sender->Flush();
+        flushReturned = true;
+    };
+    std::string data(3000, 'f');
+    socket.Send(data.data(), 3000);
+    PumpPending();
+    platform::DestroyWindow(giveUp);
+    EXPECT_FALSE(stuck);
+    EXPECT_TRUE(ReadExactly(peer, 3000) == data);
 }
 
 using WSocketSendUnconnected = LoopbackTest;

@@ -53,4 +53,24 @@ TEST(WSocketThread, DetachRefusedFromAnotherThread) {
     EXPECT_EQ(errors, 2);
 }
 
+TEST(WSocketThread, SocketsComeAndGoOnTwoThreadsWithoutLosingTheirWindowClass) {
+    // Each thread's last socket unregisters the class; the other thread's next socket must
+    // still get its window. The gap was narrow: many rounds catch it most of the time.
+    auto churn = [](std::string& failure) {
+        for (int i = 0; i < 50000 && failure.empty(); ++i) {
+            try {
+                TWSocket socket;
+            } catch (const ESocketException& e) {
+                failure = e.what();
+            }
+        }
+    };
+    std::string first, second;
+    std::thread other([&] { churn(second); });
+    churn(first);
+    other.join();
+    EXPECT_EQ(first, "");
+    EXPECT_EQ(second, "");
+}
+
 }  // namespace
