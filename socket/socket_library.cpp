@@ -1,6 +1,7 @@
 #include "socket/socket_library.h"
 
 #include <atomic>
+#include <ios>
 
 #include "socket/socket_errors.h"
 
@@ -126,6 +127,8 @@ FARPROC LookUp(HMODULE library, const char* libraryName, const std::string& name
 // it is still there then.
 struct UnloadAtExit {
     UnloadAtExit() {
+        // This runs before main: the standard streams the debug output uses may not be made yet.
+        std::ios_base::Init streams;
         OutputDebugString("Socket layer initialised");
         WindowClassLock();
         SocketLibraryLock();
