@@ -119,6 +119,14 @@ TEST(ListeningSocket, RefusalsAndStates) {
     EXPECT_EQ(log.events, (Events{"state wsBound", "state wsListening"}));
     EXPECT_NE(socket.LocalPortText(), "0");
 
+    // A port in use: the handle the failed Listen made is released, since Close sees none.
+    TWSocket second;
+    second.SetAddr("127.0.0.1");
+    second.SetPort(socket.LocalPortText());
+    EXPECT_EQ(ErrorTextOf([&] { second.Listen(); }), "Address already in use (#10048 in Bind)");
+    EXPECT_EQ(second.SocketHandle(), platform::INVALID_SOCKET);
+    EXPECT_EQ(second.State(), wsClosed);
+
     // An adopted connection goes straight to wsConnected, without OnSessionConnected.
     Client client(socket.LocalPortText());
     TWSocket adopted;
