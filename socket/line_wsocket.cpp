@@ -81,8 +81,9 @@ int TCustomLineWSocket::ReadIntoLineBuffer() {
     if (FLineLimit > 0) ready = std::min(ready, FLineLimit + 1 - FLineBufferCount);
     std::size_t needed = static_cast<std::size_t>(FLineBufferCount) + ready + 1;
     if (FLineBufferHead + needed > FLineBuffer.size()) {
-        std::memmove(FLineBuffer.data(), FLineBuffer.data() + FLineBufferHead,
-                     static_cast<std::size_t>(FLineBufferCount));
+        if (FLineBufferHead > 0)
+            std::memmove(FLineBuffer.data(), FLineBuffer.data() + FLineBufferHead,
+                         static_cast<std::size_t>(FLineBufferCount));
         FLineBufferHead = 0;
         if (needed > FLineBuffer.size()) FLineBuffer.resize(needed);
     }
