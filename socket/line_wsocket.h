@@ -23,7 +23,6 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
     using Inherited::Inherited;
 
     bool LineMode() const { return FLineMode; }
-    // (SetLineMode is overridable, below.)
     int LineLimit() const { return FLineLimit; }
     void SetLineLimit(int value);
     const std::string& LineEnd() const { return FLineEnd; }
@@ -33,8 +32,9 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
     bool LineEdit() const { return FLineEdit; }
     void SetLineEdit(bool value) { FLineEdit = value; }
 
-    // Raised when more than LineLimit bytes are held without a terminator; ClearData (true on
-    // entry) left true discards them.
+    // Raised when more than LineLimit bytes are held without a terminator (never more than one
+    // beyond it are read). ClearData (true on entry) left true discards them; set false, it keeps
+    // them and reception waits until they go: LineMode off, or a higher LineLimit.
     TLineLimitEvent OnLineLimitExceeded;
 
     void HandleWindowMessage(TMessage& msg) override;
