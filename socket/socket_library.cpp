@@ -1,7 +1,6 @@
 #include "socket/socket_library.h"
 
 #include <atomic>
-#include <ios>
 
 #include "socket/socket_errors.h"
 
@@ -124,12 +123,10 @@ FARPROC LookUp(HMODULE library, const char* libraryName, const std::string& name
 
 // The socket layer's start-up and shutdown: the locks are made at program start, and the library
 // is unloaded at program end when no socket is left. What the end uses is created first, so that
-// it is still there then.
+// it is still there then. Start-up announces nothing: the debug output here is standard error,
+// which cron mails.
 struct UnloadAtExit {
     UnloadAtExit() {
-        // This runs before main: the standard streams the debug output uses may not be made yet.
-        std::ios_base::Init streams;
-        OutputDebugString("Socket layer initialised");
         WindowClassLock();
         SocketLibraryLock();
         SendBufferLock();
