@@ -65,6 +65,11 @@ void TCustomSocksWSocket::HandleSocksAuthState(TSocksAuthState state) {
 
 // Connecting -----------------------------------------------------------------------------------
 
+void TCustomSocksWSocket::Listen() {
+    if (FSocksInUse) return ReportError("Listening is not supported thru socks server");
+    TCustomWSocket::Listen();
+}
+
 void TCustomSocksWSocket::Connect() {
     // The base refuses a socket in use or a missing setting in its own words.
     bool baseRefuses =

@@ -51,6 +51,7 @@ class TCustomSocksWSocket : public TCustomWSocket {
     void HandleSessionClosed(std::uint16_t errCode) override;
     int ReceiveLowLevel(void* buffer, int size, int flags) override;
     void Connect() override;
+    void Listen() override;
 
     virtual void HandleSocksConnected(std::uint16_t errCode);
     virtual void HandleSocksError(int error, const std::string& msg);

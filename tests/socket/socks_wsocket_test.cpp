@@ -369,6 +369,8 @@ TEST_F(SocksTest, SettingsAreCheckedAndTheServerIsForgottenAtEveryClose) {
     socket.SetPort(kPort);
     EXPECT_EQ(ErrorTextOf([&] { socket.Connect(); }),
               "TCP is the only protocol supported thru socks server");
+    EXPECT_EQ(ErrorTextOf([&] { socket.Listen(); }),
+              "Listening is not supported thru socks server");
     socket.SetProto(" 6 ");
     socket.SetSocksPort("no-such-service");
     EXPECT_NE(ErrorTextOf([&] { socket.Connect(); }).find("Connect: "), std::string::npos);
