@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "socket/socks_wsocket.h"
+#include "socket/tls_wsocket.h"
 
 // Posted to the socket's own window when LineMode changes while bytes are held, so that they are
 // offered again in the new mode after the current handler returns.
@@ -16,8 +16,8 @@ constexpr platform::UINT RedeliverMessage = platform::WM_USER + 20;
 using TLineLimitEvent =
     std::function<void(TCustomWSocket* Sender, int RcvdLength, bool& ClearData)>;
 
-class TCustomLineWSocket : public TCustomSocksWSocket {
-    using Inherited = TCustomSocksWSocket;
+class TCustomLineWSocket : public TCustomTlsWSocket {
+    using Inherited = TCustomTlsWSocket;
 
   public:
     using Inherited::Inherited;

@@ -1,5 +1,6 @@
 // TWSocket: the published socket class, the top of the chain
-//     TCustomWSocket → TCustomSocksWSocket → TCustomLineWSocket → TCustomSyncWSocket → TWSocket.
+//     TCustomWSocket → TCustomSocksWSocket → TCustomTlsWSocket → TCustomLineWSocket →
+//     TCustomSyncWSocket → TWSocket.
 // It adds no behaviour.
 #pragma once
 

@@ -1,0 +1,117 @@
+#include "tests/support/tls_test_server.h"
+
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace test_support {
+namespace {
+
+void WriteInClear(int fd, const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t count = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (count <= 0) return;
+        sent += static_cast<std::size_t>(count);
+    }
+}
+
+}  // namespace
+
+TlsTestServer::TlsTestServer(const CertificateAndKey& identity) {
+    std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    if (!context ||
+        SSL_CTX_use_certificate_chain_file(context.get(), identity.certificateFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(context.get(), identity.keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+        throw std::runtime_error("TLS test server: cannot load " + identity.certificateFile);
+    context_ = context;
+
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listenFd_, 16) != 0 ||
+        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (listenFd_ >= 0) ::close(listenFd_);
+        throw std::runtime_error("TLS test server: cannot listen on 127.0.0.1");
+    }
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+TlsTestServer::~TlsTestServer() {
+    stopping_ = true;
+    acceptor_.join();
+    for (auto& connection : connections_)
+        connection.join();
+    ::close(listenFd_);
+}
+
+std::string TlsTestServer::Url(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void TlsTestServer::AddConnection(TlsScript script) {
+    std::lock_guard lock(mutex_);
+    scripts_.push_back(std::move(script));
+}
+
+std::vector<std::string> TlsTestServer::Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+void TlsTestServer::AcceptLoop() {
+    while (!stopping_) {
+        pollfd waiting{listenFd_, POLLIN, 0};
+        if (::poll(&waiting, 1, 50) <= 0) continue;
+        int fd = ::accept(listenFd_, nullptr, nullptr);
+        if (fd < 0) continue;
+        std::lock_guard lock(mutex_);
+        if (scripts_.empty()) {
+            ::close(fd);
+            continue;
+        }
+        connections_.emplace_back(
+            [this, fd, script = std::move(scripts_.front())] { Serve(fd, script); });
+        scripts_.pop_front();
+    }
+}
+
+void TlsTestServer::Serve(int fd, TlsScript script) {
+    timeval timeout{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (script.inClear) {
+        WriteInClear(fd, script.response);
+        ::close(fd);
+        return;
+    }
+    SSL* ssl = SSL_new(static_cast<SSL_CTX*>(context_.get()));
+    SSL_set_fd(ssl, fd);
+    if (SSL_accept(ssl) == 1) {
+        std::string request;
+        char block[4096];
+        while (request.find("\r\n\r\n") == std::string::npos && !stopping_) {
+            int count = SSL_read(ssl, block, sizeof block);
+            if (count <= 0) break;
+            request.append(block, static_cast<std::size_t>(count));
+        }
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(request);
+        }
+        if (!script.response.empty())
+            SSL_write(ssl, script.response.data(), static_cast<int>(script.response.size()));
+        if (script.ending == TlsEnding::CloseNotify) SSL_shutdown(ssl);
+    }
+    SSL_free(ssl);
+    ::close(fd);
+}
+
+}  // namespace test_support

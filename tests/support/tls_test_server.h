@@ -1,0 +1,57 @@
+// A scripted TLS server for tests that need one to misbehave: in-process on 127.0.0.1, one script
+// per expected connection, in the order of acceptance. A script completes the handshake with the
+// given certificate, reads one request (up to its blank line), sends its response and ends the
+// connection with close_notify or by a bare TCP close; or it skips TLS and sends its bytes in
+// clear at once. A connection without a script is closed at once. Every wait is bounded (5 s per
+// read, 50 ms polls while idle); the destructor ends all of them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/test_certificates.h"
+
+namespace test_support {
+
+enum class TlsEnding { CloseNotify, CutWithoutNotify };
+
+struct TlsScript {
+    std::string response;
+    TlsEnding ending = TlsEnding::CloseNotify;
+    bool inClear = false;  // no handshake: the response goes out as it stands
+};
+
+class TlsTestServer {
+  public:
+    explicit TlsTestServer(const CertificateAndKey& identity);  // throws when it cannot listen
+    ~TlsTestServer();
+    TlsTestServer(const TlsTestServer&) = delete;
+    TlsTestServer& operator=(const TlsTestServer&) = delete;
+
+    std::uint16_t Port() const { return port_; }
+    std::string Url(const std::string& path) const;  // "https://127.0.0.1:<port>" + path
+    void AddConnection(TlsScript script);
+    std::vector<std::string> Requests() const;
+
+  private:
+    void AcceptLoop();
+    void Serve(int fd, TlsScript script);
+
+    std::shared_ptr<void> context_;
+    int listenFd_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    mutable std::mutex mutex_;
+    std::deque<TlsScript> scripts_;
+    std::vector<std::string> requests_;
+    std::vector<std::thread> connections_;
+    std::thread acceptor_;
+};
+
+}  // namespace test_support
