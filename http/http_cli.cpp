@@ -116,6 +116,10 @@ void THttpCli::ApplyConnectSettings() {
     socket.SetLocalAddr(LocalAddr);
     socket.SetPort(connectPort_);
     socket.SetProto("tcp");
+    // Through a proxy, TLS starts inside the tunnel once the proxy has opened it.
+    socket.SetSslEnable(urlScheme_ == "https" && !TunnelNeeded());
+    socket.SetSslServerName(urlHost_);
+    socket.SetSslExtraCaFile(SslExtraCaFile);
     socket.SetSocksServer(SocksServer);
     // The socket refuses an empty level; left unset it keeps its own, "5".
     if (!SocksLevel.empty()) socket.SetSocksLevel(SocksLevel);

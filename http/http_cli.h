@@ -6,8 +6,8 @@
 // The implementation is spread by role: http_cli.cpp (the object, its events and private
 // messages), http_target.cpp (target and reuse), http_request.cpp (request text and body sender),
 // http_lifecycle.cpp (start, connection, end, abort, wait), http_response.cpp (reception and the
-// header), http_body.cpp (the body), http_relocation.cpp and http_auth.cpp (answers to 401 and
-// 407).
+// header), http_body.cpp (the body), http_relocation.cpp, http_auth.cpp (answers to 401 and 407)
+// and http_tunnel.cpp (CONNECT for https through the proxy).
 #pragma once
 
 #include <cstdint>
@@ -90,6 +90,8 @@ class THttpCli : public platform::TComponent {
     // The control socket's logger, read and written through.
     TQtxLogger* QtxLogger() const { return ctrlSocket_->QtxLogger(); }
     void SetQtxLogger(TQtxLogger* value) { ctrlSocket_->SetQtxLogger(value); }
+    // A file of CA certificates trusted besides the system's trust store, for https.
+    std::string SslExtraCaFile;
     std::string SocksServer;
     std::string SocksLevel;
     std::string SocksPort;
@@ -275,6 +277,13 @@ class THttpCli : public platform::TComponent {
     void EndOfDocument();
     bool AbortedDuringEvent() const { return state_ == httpReady; }
 
+    // The CONNECT tunnel through the proxy for https (http_tunnel.cpp).
+    bool TunnelNeeded() const { return !Proxy.empty() && urlScheme_ == "https"; }
+    std::string TunnelOrigin() const;      // "host:port" of the origin server
+    std::string TargetPathToSend() const;  // inside a tunnel, the path alone
+    void OpenTunnel();
+    void ReadTunnelAnswer();
+
     // Relocation (http_relocation.cpp).
     void HandleLocationHeader(const std::string& value);
     void RelocateDirect(const std::string& value);
@@ -330,7 +339,8 @@ class THttpCli : public platform::TComponent {
     std::string previousHost_, previousPort_, previousScheme_;
     std::string effectiveUser_, effectivePassword_, effectiveConnection_, effectiveProxyConnection_;
     std::string resolvedAddress_;
-    std::string userScheme_;  // the scheme of URL, kept while relocations change the target
+    std::string userScheme_;    // the scheme of URL, kept while relocations change the target
+    std::string tunnelOrigin_;  // where the open tunnel leads
 
     // Authentication.
     AuthSide serverAuth_, proxyAuth_;

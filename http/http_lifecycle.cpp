@@ -165,7 +165,7 @@ void THttpCli::ConnectAfterLookup(const std::string& address) {
     previousHost_ = connectHost_;
     previousPort_ = connectPort_;
     previousScheme_ = urlScheme_;
-    if (urlScheme_ != "http") {
+    if (urlScheme_ != "http" && urlScheme_ != "https") {
         auto lastError = static_cast<std::uint16_t>(ctrlSocket_->LastError());
         completionError_ = lastError;
         statusCode_ = 501;
@@ -208,11 +208,17 @@ void THttpCli::ControlSessionConnected(std::uint16_t ErrCode) {
         // The socket closes itself after a failed connect; its session-closed ends the request.
         completionError_ = ErrCode;
         statusCode_ = 404;
-        statusReason_ = ErrorNumberText(ErrCode);
+        statusReason_ =
+            IsTlsError(ErrCode) ? ctrlSocket_->SslErrorText() : ErrorNumberText(ErrCode);
         RaiseSessionConnected();
         return;
     }
     relocationPending_ = false;
+    if (TunnelNeeded() && !ctrlSocket_->SslEstablished()) {
+        // The request follows once TLS runs through the tunnel; its handshake connects again.
+        OpenTunnel();
+        return;
+    }
     EnterState(httpConnected);
     RaiseSessionConnected();
     if (AbortedDuringEvent()) return;
@@ -248,7 +254,8 @@ void THttpCli::ControlSessionConnected(std::uint16_t ErrCode) {
 }
 
 bool THttpCli::ResponseIncomplete(std::uint16_t closeError) const {
-    if (nextStep_ == &THttpCli::HandleHeaderLine) return true;
+    if (nextStep_ == &THttpCli::HandleHeaderLine || nextStep_ == &THttpCli::ReadTunnelAnswer)
+        return true;
     if (nextStep_ != &THttpCli::GetBodyLineNext) return false;
     // Without a length and without chunks the body ends with the connection, when it closes in
     // order; a reset leaves the end unknown.

@@ -33,6 +33,11 @@ UrlParts Split(const std::string& url) {
     return parts;
 }
 
+// An https address keeps its port through the proxy: the tunnel must reach that port.
+std::string TunnelPortPart(const UrlParts& parts) {
+    return parts.proto == "https" && !parts.port.empty() ? ":" + parts.port : "";
+}
+
 }  // namespace
 
 void THttpCli::HandleLocationHeader(const std::string& value) {
@@ -54,12 +59,12 @@ void THttpCli::RelocateDirect(const std::string& value) {
     const bool absolute = StartsWithNoCase(value, "http://") || StartsWithNoCase(value, "https://");
     if (!value.empty() && value[0] == '/') {
         targetPath_ = value;
-        location_ = "http://" + connectHost_ + targetPath_;
+        location_ = urlScheme_ + "://" + connectHost_ + targetPath_;
         return;
     }
     if (!absolute) {
         targetPath_ = DirPart(targetPath_) + value;
-        location_ = "http://" + connectHost_ + targetPath_;
+        location_ = urlScheme_ + "://" + connectHost_ + targetPath_;
         return;
     }
     UrlParts target = Split(value);
@@ -77,7 +82,10 @@ void THttpCli::RelocateDirect(const std::string& value) {
         }
         connectHost_ = urlHost_;
     }
-    connectPort_ = target.port.empty() ? "80" : target.port;
+    connectPort_ = target.port.empty() ? DefaultPort(target.proto) : target.port;
+    // The "Host:" line names the new server's port, not the first one's: across http and https
+    // the old port would name another service.
+    if (!target.host.empty()) urlPort_ = connectPort_;
     urlScheme_ = target.proto;
     if (!target.user.empty() && !target.pass.empty()) {
         effectiveUser_ = target.user;
@@ -89,8 +97,8 @@ void THttpCli::RelocateThroughProxy(const std::string& value) {
     const bool absolute = StartsWithNoCase(value, "http://") || StartsWithNoCase(value, "https://");
     if (!value.empty() && value[0] == '/') {
         UrlParts current = Split(targetPath_);
-        targetPath_ =
-            (current.proto.empty() ? "http" : current.proto) + "://" + current.host + value;
+        targetPath_ = (current.proto.empty() ? "http" : current.proto) + "://" + current.host +
+                      TunnelPortPart(current) + value;
         location_ = targetPath_;
         if (!current.user.empty() && !current.pass.empty()) {
             effectiveUser_ = current.user;
@@ -109,10 +117,11 @@ void THttpCli::RelocateThroughProxy(const std::string& value) {
                     (targetPath_.empty() ? "/" + target.host : targetPath_);
         return;
     }
-    targetPath_ = target.proto + "://" + target.host + target.path;
+    targetPath_ = target.proto + "://" + target.host + TunnelPortPart(target) + target.path;
     location_ = targetPath_;
     urlHost_ = target.host;
-    connectPort_ = target.port.empty() ? "80" : target.port;
+    connectPort_ = target.port.empty() ? DefaultPort(target.proto) : target.port;
+    urlPort_ = connectPort_;
     if (!target.user.empty() && !target.pass.empty()) {
         effectiveUser_ = target.user;
         effectivePassword_ = target.pass;

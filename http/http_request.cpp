@@ -16,7 +16,7 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
     auto addIf = [&lines](bool condition, std::string line) {
         if (condition) lines.push_back(std::move(line));
     };
-    lines.push_back(Method + " " + RequestTarget(targetPath_) + " HTTP/" + Version);
+    lines.push_back(Method + " " + RequestTarget(TargetPathToSend()) + " HTTP/" + Version);
     addIf(!Sender.empty(), "From: " + Sender);
     addIf(!Accept.empty(), "Accept: " + Accept);
     addIf(!Reference.empty(), "Referer: " + Reference);
@@ -27,8 +27,9 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
           "Accept-Encoding: " + acceptEncoding);
     addIf(hasBody && !ContentTypePost.empty(), "Content-Type: " + ContentTypePost);
     addIf(!Agent.empty(), "User-Agent: " + Agent);
-    lines.push_back("Host: " + urlHost_ +
-                    (urlPort_.empty() || urlPort_ == "80" ? "" : ":" + urlPort_));
+    lines.push_back(
+        "Host: " + urlHost_ +
+        (urlPort_.empty() || urlPort_ == DefaultPort(urlScheme_) ? "" : ":" + urlPort_));
     addIf(NoCache, "Pragma: no-cache");
     addIf(!effectiveProxyConnection_.empty(), "Proxy-Connection: " + effectiveProxyConnection_);
     if (hasBody) {

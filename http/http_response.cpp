@@ -130,13 +130,14 @@ void THttpCli::ProcessHeldData(std::uint16_t ErrCode) {
         return;
     }
     while (receiveFill_ > 0 && TakeLine()) {
-        if (state_ == httpWaitingHeader) {
+        if (state_ == httpWaitingHeader || state_ == httpWaitingProxyConnect) {
+            const THttpCliState lineState = state_;
             if (nextStep_)
                 (this->*nextStep_)();
             else
                 BecomeReady();
             // The header reader hands the rest to the body itself, or the response has ended.
-            if (state_ != httpWaitingHeader) break;
+            if (state_ != lineState) break;
         } else if (OnDataPush) {
             OnDataPush(this, ErrCode);
         }

@@ -12,7 +12,7 @@ void THttpCli::ComputeTarget() {
     urlScheme_ = proto;
     if (!Proxy.empty()) {
         // The request line carries the absolute address; the connection goes to the proxy.
-        urlPort_ = port.empty() ? "80" : port;
+        urlPort_ = port.empty() ? DefaultPort(proto) : port;
         documentName_ = path;
         targetPath_ = (proto.empty() ? "http" : proto) + "://" + host +
                       (port.empty() ? "" : ":" + port) + path;
@@ -24,7 +24,7 @@ void THttpCli::ComputeTarget() {
     } else {
         targetPath_ = path;
         documentName_ = targetPath_;
-        urlPort_ = port.empty() ? "80" : port;
+        urlPort_ = port.empty() ? DefaultPort(proto) : port;
         connectHost_ = host;
         connectPort_ = urlPort_;
     }
@@ -34,8 +34,9 @@ void THttpCli::ComputeTarget() {
 }
 
 bool THttpCli::SameAsLastConnection() const {
+    // A tunnel through the proxy leads to one origin only.
     return connectHost_ == previousHost_ && connectPort_ == previousPort_ &&
-           urlScheme_ == previousScheme_;
+           urlScheme_ == previousScheme_ && (!TunnelNeeded() || TunnelOrigin() == tunnelOrigin_);
 }
 
 void THttpCli::NormaliseDocumentName() {

@@ -17,7 +17,7 @@ enum THttpCliState : std::uint8_t {
     httpWaitingHeader,
     httpWaitingBody,
     httpBodyReceived,
-    httpWaitingProxyConnect,  // reserved for a proxy tunnel; never entered
+    httpWaitingProxyConnect,  // the proxy's answer to CONNECT, then TLS through the tunnel
     httpClosing,
     httpAborting,
 };

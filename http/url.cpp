@@ -134,6 +134,10 @@ void SplitUrl(const std::string& URL, std::string& Proto, std::string& User, std
     SplitAuthority(authority, User, Pass, Host, Port);
 }
 
+std::string DefaultPort(const std::string& scheme) {
+    return scheme == "https" ? "443" : "80";
+}
+
 int LastPos(const std::string& Sub, const std::string& S) {
     if (Sub.empty()) return 0;
     auto found = S.rfind(Sub);

@@ -10,6 +10,9 @@
 void SplitUrl(const std::string& URL, std::string& Proto, std::string& User, std::string& Pass,
               std::string& Host, std::string& Port, std::string& Path);
 
+// The port a scheme uses when the address names none: "443" for https, "80" otherwise.
+std::string DefaultPort(const std::string& scheme);
+
 // The position (from 1) at which the last occurrence of Sub in S begins; 0 when there is none.
 int LastPos(const std::string& Sub, const std::string& S);
 

@@ -21,6 +21,10 @@ constexpr std::uint16_t tlsErrSetup = 20103;        // no session could be prepa
 constexpr std::uint16_t tlsErrUncleanClose = 20104;  // the peer closed without close_notify
 constexpr std::uint16_t tlsErrProtocol = 20105;      // a broken record or alert after the handshake
 
+constexpr bool IsTlsError(std::uint16_t code) {
+    return code >= tlsErrHandshake && code <= tlsErrProtocol;
+}
+
 class TCustomTlsWSocket : public TCustomSocksWSocket {
     using Inherited = TCustomSocksWSocket;
 

@@ -1,0 +1,75 @@
+// https through an HTTP proxy: the connection to the proxy first carries "CONNECT host:port",
+// and once the proxy answers 2xx, TLS to the origin server runs through it and the request is
+// sent inside as to the server itself. Any other answer ends the request with its status.
+#include "http/http_cli.h"
+#include "http/url.h"
+
+namespace {
+
+// The host and port of an absolute address; the scheme's port when it names none.
+void OriginOf(const std::string& address, std::string& host, std::string& port) {
+    std::string proto, user, pass, path;
+    SplitUrl(address, proto, user, pass, host, port, path);
+    if (port.empty()) port = DefaultPort(proto);
+}
+
+}  // namespace
+
+std::string THttpCli::TunnelOrigin() const {
+    std::string host, port;
+    OriginOf(targetPath_, host, port);
+    return host + ":" + port;
+}
+
+std::string THttpCli::TargetPathToSend() const {
+    if (!TunnelNeeded()) return targetPath_;
+    // Inside the tunnel the origin server is asked for its own path.
+    std::string proto, user, pass, host, port, path;
+    SplitUrl(targetPath_, proto, user, pass, host, port, path);
+    return path.empty() ? "/" : path;
+}
+
+void THttpCli::OpenTunnel() {
+    tunnelOrigin_ = TunnelOrigin();
+    EnterState(httpWaitingProxyConnect);
+    if (AbortedDuringEvent()) return;
+    nextStep_ = &THttpCli::ReadTunnelAnswer;
+    headerLinesSeen_ = 0;
+    std::string request =
+        "CONNECT " + tunnelOrigin_ + " HTTP/1.1\r\nHost: " + tunnelOrigin_ + "\r\n";
+    if (!Agent.empty()) request += "User-Agent: " + Agent + "\r\n";
+    request += "\r\n";
+    Trace(loProtSpecInfo, "CONNECT ", tunnelOrigin_);
+    try {
+        ctrlSocket_->SendText(request);
+    } catch (const std::exception& error) {
+        FailRequest(httpErrLocalFailure, error.what());
+    }
+}
+
+void THttpCli::ReadTunnelAnswer() {
+    const std::string line = lastResponseLine_;
+    if (!line.empty()) {
+        responseHeaderLines_.push_back(line);
+        if (headerLinesSeen_++ == 0) ParseStatusLine(line);
+        return;
+    }
+    if (headerLinesSeen_ == 0) return;  // blank lines before the status line
+    nextStep_ = nullptr;
+    headerLinesSeen_ = 0;
+    // The origin server speaks only after the ClientHello; nothing else may follow the answer.
+    receiveFill_ = 0;
+    if (statusCode_ >= 200 && statusCode_ < 300) {
+        responseHeaderLines_.clear();
+        statusCode_ = 0;
+        statusReason_.clear();
+        ctrlSocket_->StartSslHandshake();
+        return;
+    }
+    if (statusCode_ == 0) {
+        FailProtocol("Invalid answer from the proxy to CONNECT: " + responseHeaderLines_.front());
+        return;
+    }
+    Trace(loProtSpecInfo, "CONNECT refused: ", statusCode_);
+    ctrlSocket_->CloseLater();
+}
