@@ -132,7 +132,7 @@ std::unique_ptr<THttpCli> CreateDownloadClient() {
     client->SetMultiThreaded(false);
     client->SetRequestVer("1.0");
     client->FollowRelocation = true;
-    client->LocationChangeMaxCount = 5;
+    client->LocationChangeMaxCount = 20;  // tracking prefixes stack several relocations
     client->BandwidthLimit = 10000;
     client->BandwidthSampling = 1000;
     client->SetOptions({});
