@@ -1,7 +1,8 @@
 # Sourced by the benchmark scripts: a work folder and an nginx serving "$work/www" on a free port of
 # 127.0.0.1, both removed when the script exits. Needs nginx-light, curl and python3.
 #
-#     start_local_nginx       sets work, port, and starts nginx (call once)
+#     start_local_nginx [CERT KEY]   sets work, port, and starts nginx (call once); with a
+#                                    certificate and key also tls_port, where nginx speaks https
 #     wait_for_nginx URL      returns once URL answers
 
 work=$(mktemp -d)
@@ -14,9 +15,18 @@ stop_local_nginx() {
 }
 trap stop_local_nginx EXIT
 
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
 start_local_nginx() {
   # A free port: bind to port 0 and take what the system gives.
-  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  port=$(free_port)
+  local tls_server=""
+  if [ $# -eq 2 ]; then
+    tls_port=$(free_port)
+    tls_server="server { listen 127.0.0.1:$tls_port ssl; ssl_certificate $1; ssl_certificate_key $2; root $work/www; }"
+  fi
   cat >"$work/nginx.conf" <<CONF
 daemon off;
 worker_processes 1;
@@ -35,6 +45,7 @@ http {
     listen 127.0.0.1:$port;
     root $work/www;
   }
+  $tls_server
 }
 CONF
   nginx -e "$work/error.log" -c "$work/nginx.conf" -p "$work" &
