@@ -65,7 +65,7 @@ THttpCli::Origin THttpCli::RequestOrigin() const {
     // Through a proxy the server is named by the absolute address in the request line.
     std::string proto, user, pass, host, port, path;
     SplitUrl(targetPath_, proto, user, pass, host, port, path);
-    return {proto.empty() ? "http" : proto, host, port.empty() ? "80" : port};
+    return {proto.empty() ? "http" : proto, host, port.empty() ? DefaultPort(proto) : port};
 }
 
 void THttpCli::PrearmAuthentication() {

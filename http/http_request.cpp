@@ -31,7 +31,10 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
         "Host: " + urlHost_ +
         (urlPort_.empty() || urlPort_ == DefaultPort(urlScheme_) ? "" : ":" + urlPort_));
     addIf(NoCache, "Pragma: no-cache");
-    addIf(!effectiveProxyConnection_.empty(), "Proxy-Connection: " + effectiveProxyConnection_);
+    // Inside a tunnel the origin server reads the request: nothing meant for the proxy goes there.
+    const bool tunnelled = TunnelNeeded();
+    addIf(!tunnelled && !effectiveProxyConnection_.empty(),
+          "Proxy-Connection: " + effectiveProxyConnection_);
     if (hasBody) {
         // The body waits until the NTLM exchange has reached its type-3 message.
         std::int64_t length =
@@ -42,7 +45,7 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
     const std::string authorization = ServerAuthorizationLine();
     addIf(!authorization.empty(), authorization);
     const std::string proxyAuthorization = ProxyAuthorizationLine();
-    addIf(!proxyAuthorization.empty(), proxyAuthorization);
+    addIf(!tunnelled && !proxyAuthorization.empty(), proxyAuthorization);
     addIf(!Cookie.empty(), "Cookie: " + Cookie);
     if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
         lines.push_back("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);

@@ -38,6 +38,8 @@ void THttpCli::OpenTunnel() {
     std::string request =
         "CONNECT " + tunnelOrigin_ + " HTTP/1.1\r\nHost: " + tunnelOrigin_ + "\r\n";
     if (!Agent.empty()) request += "User-Agent: " + Agent + "\r\n";
+    // Basic credentials go with the CONNECT itself; an NTLM exchange is not run for a tunnel.
+    if (proxyAuth_.basic == basicCredentialsSent) request += ProxyAuthorizationLine() + "\r\n";
     request += "\r\n";
     Trace(loProtSpecInfo, "CONNECT ", tunnelOrigin_);
     try {

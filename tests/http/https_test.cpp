@@ -122,6 +122,25 @@ TEST(HttpsProxyTest, RefusedConnectEndsWithTheProxyAnswer) {
     EXPECT_EQ(h.requestDoneCount, 1);
 }
 
+TEST(HttpsProxyTest, ProxyCredentialsGoWithTheConnectOnly) {
+    if (FindProgram("tinyproxy").empty()) GTEST_SKIP() << "tinyproxy is not installed";
+    LocalTinyproxy proxy("BasicAuth me secret");
+    TlsTestServer origin(Certificates().server);
+    origin.AddConnection({"HTTP/1.0 200 OK\r\n\r\nthrough"});
+    ClientHarness h;
+    h.cli.SslExtraCaFile = Certificates().caFile;
+    h.cli.Proxy = "127.0.0.1:" + std::to_string(proxy.Port());
+    h.cli.ProxyUsername = "me";
+    h.cli.ProxyPassword = "secret";
+    h.cli.ProxyAuthScheme = httpSchemeBasic;
+    GetOutcome outcome = h.Get(origin.Url("/ep.mp3"));
+    ASSERT_FALSE(outcome.raised) << outcome.message;
+    EXPECT_EQ(h.body.Data(), "through");
+    ASSERT_EQ(origin.Requests().size(), 1u);
+    EXPECT_TRUE(origin.Requests()[0].starts_with("GET /ep.mp3 HTTP/1.0\r\n"));
+    EXPECT_EQ(origin.Requests()[0].find("Proxy-"), std::string::npos);
+}
+
 TEST(HttpsFailureTest, FailedSessionsEndLikeAFailedConnect) {
     const auto& certificates = Certificates();
     struct Case {
