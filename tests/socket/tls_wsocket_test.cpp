@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "log/qtx_logger.h"
 #include "tests/socket/loopback.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/tls_test_server.h"
@@ -134,6 +135,35 @@ TEST_F(TlsSocket, FailedHandshakeEndsTheConnectWithItsReason) {
                           "connected " + std::to_string(c.code), "state wsClosed", "closed 0"}));
         EXPECT_EQ(socket.SslErrorText(), c.reason);
     }
+}
+
+TEST_F(TlsSocket, TracesTheSessionAndItsFailuresForTheLogger) {
+    TQtxLogger logger;
+    std::vector<std::string> lines;
+    logger.SetLogOptions({loDestEvent, loSslErr, loSslInfo});
+    logger.SetOnQtxLogEvent([&](platform::TComponent*, TLogOption option, const std::string& line) {
+        lines.push_back(std::to_string(option) + line.substr(line.find(' ')));
+    });
+    socket.SetQtxLogger(&logger);
+    for (const auto* identity : {&Certificates().server, &Certificates().expired}) {
+        TlsTestServer server(*identity);
+        server.AddConnection({"HTTP/1.0 200 OK\r\n\r\n"});
+        log.events.clear();
+        StartTls(server.Port());
+        ASSERT_TRUE(
+            PumpUntil([&] { return log.Has("connected 0") || socket.State() == wsClosed; }));
+        socket.Close();
+    }
+    socket.SetQtxLogger(nullptr);
+    auto has = [&](const std::string& start) {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& line) { return line.starts_with(start); });
+    };
+    const std::string info = std::to_string(loSslInfo), error = std::to_string(loSslErr);
+    EXPECT_TRUE(has(info + " TLS session with 127.0.0.1: TLSv1.3 TLS_"));
+    EXPECT_TRUE(has(error + " TLS handshake with 127.0.0.1 failed: certificate verify failed: "
+                            "certificate has expired"));
+    EXPECT_TRUE(has(info + " TLS alert written: fatal certificate expired"));
 }
 
 TEST_F(TlsSocket, PeerClosingDuringTheHandshakeFailsTheConnect) {

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +24,8 @@ void WriteInClear(int fd, const std::string& bytes) {
 }  // namespace
 
 TlsTestServer::TlsTestServer(const CertificateAndKey& identity) {
+    // OpenSSL writes with write(): a client that has gone must not end the test program.
+    ::signal(SIGPIPE, SIG_IGN);
     std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
     if (!context ||
         SSL_CTX_use_certificate_chain_file(context.get(), identity.certificateFile.c_str()) != 1 ||
