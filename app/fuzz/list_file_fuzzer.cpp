@@ -1,0 +1,90 @@
+// Loads arbitrary bytes as the list file. Whatever the loader accepts must survive a round trip:
+// saving it and loading the saved file gives the same feeds and folder, and saving that again
+// gives the same bytes. Whatever it refuses must be left on disk as it was.
+#include <stdlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/feed_monitor.h"
+#include "platform/exception.h"
+#include "platform/headless_application.h"
+#include "tests/app/recording_view.h"
+
+namespace {
+
+void Require(bool condition) {
+    if (!condition) std::abort();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+struct Loaded {
+    std::vector<std::string> feeds;
+    std::string folder;
+    bool operator==(const Loaded&) const = default;
+};
+
+// A program folder on a memory file system: saving syncs the file, which would dominate the run.
+std::string ProgramFolder() {
+    static const std::string folder = [] {
+        std::string pattern = "/dev/shm/pd_list_fuzz_XXXXXX";
+        if (!mkdtemp(pattern.data())) std::abort();
+        return pattern + "/";
+    }();
+    return folder;
+}
+
+// A fresh monitor each time: the loader appends to whatever the registry holds.
+bool Load(Loaded& loaded) {
+    app::testing::RecordingView view;
+    app::FeedMonitor monitor(view, ProgramFolder());
+    try {
+        monitor.ListeLaden();
+    } catch (const platform::Exception&) {
+        return false;
+    }
+    for (const auto& entry : monitor.FeedEntries) loaded.feeds.push_back(entry.FeedUrl);
+    loaded.folder = monitor.DownloadFolder;
+    Require(view.rows == loaded.feeds);
+    monitor.ListeSpeichern();
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static platform::HeadlessApplication application;
+    static auto* previous = platform::SetApplication(&application);
+    (void)previous;
+    const std::string listPath = ProgramFolder() + "liste.pdl";
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    WriteFile(listPath, input);
+
+    Loaded first;
+    if (!Load(first)) {
+        Require(ReadFile(listPath) == input);
+        return 0;
+    }
+    const std::string saved = ReadFile(listPath);
+    Loaded second;
+    Require(Load(second));
+    Require(second == first);
+    Require(ReadFile(listPath) == saved);
+    return 0;
+}

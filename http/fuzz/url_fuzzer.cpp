@@ -1,0 +1,52 @@
+// Splits arbitrary text as a URL (with an arbitrary current path as the base of relative forms)
+// and checks that the parts rebuilt into an absolute URL split again into the same parts: a
+// relocation target rebuilt from its parts must lead to the same place.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "http/url.h"
+
+namespace {
+
+struct Parts {
+    std::string proto, user, pass, host, port, path;
+    bool operator==(const Parts&) const = default;
+};
+
+Parts Split(const std::string& url, const std::string& currentPath) {
+    Parts parts;
+    parts.path = currentPath;
+    SplitUrl(url, parts.proto, parts.user, parts.pass, parts.host, parts.port, parts.path);
+    return parts;
+}
+
+std::string Rebuild(const Parts& parts) {
+    std::string url = parts.proto + "://";
+    if (!parts.user.empty() || !parts.pass.empty())
+        url += parts.user + (parts.pass.empty() ? "" : ":" + parts.pass) + "@";
+    url += parts.host;
+    if (!parts.port.empty()) url += ":" + parts.port;
+    return url + parts.path;
+}
+
+void Require(bool condition) {
+    if (!condition) std::abort();
+}
+
+}  // namespace
+
+// The input is "<current path>\n<url>", or a URL alone.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const auto newline = input.find('\n');
+    const std::string currentPath = newline == std::string::npos ? "" : input.substr(0, newline);
+    const std::string url = newline == std::string::npos ? input : input.substr(newline + 1);
+
+    const Parts parts = Split(url, currentPath);
+    Require(parts.host.find_first_of("/?@") == std::string::npos);
+    if (parts.proto.empty()) return 0;  // a relative form: only a path
+    Require(Split(Rebuild(parts), "/elsewhere/") == parts);
+    return 0;
+}
