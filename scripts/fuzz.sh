@@ -39,8 +39,9 @@ for target in "${targets[@]}"; do
   options=()
   [ -f "$folder/$target.dict" ] && options+=("-dict=$folder/$target.dict")
   if $check; then
-    "$binary" "${options[@]}" -runs=0 "$seeds" >/dev/null 2>&1 ||
-      { echo "$target: FAILED on its seed corpus" >&2; status=1; continue; }
+    log="build-fuzz/$target.check.log"
+    "$binary" "${options[@]}" -runs=0 "$seeds" >"$log" 2>&1 ||
+      { echo "$target: FAILED on its seed corpus:" >&2; tail -40 "$log" >&2; status=1; continue; }
     echo "$target: seed corpus passes ($(ls "$seeds" | wc -l) inputs)"
     continue
   fi

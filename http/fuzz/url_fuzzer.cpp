@@ -27,7 +27,8 @@ std::string Rebuild(const Parts& parts) {
     if (!parts.user.empty() || !parts.pass.empty())
         url += parts.user + (parts.pass.empty() ? "" : ":" + parts.pass) + "@";
     url += parts.host;
-    if (!parts.port.empty()) url += ":" + parts.port;
+    // An empty port keeps its separator when the host holds a colon, which would read as one.
+    if (!parts.port.empty() || parts.host.find(':') != std::string::npos) url += ":" + parts.port;
     return url + parts.path;
 }
 
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const Parts parts = Split(url, currentPath);
     Require(parts.host.find_first_of("/?@") == std::string::npos);
-    if (parts.proto.empty()) return 0;  // a relative form: only a path
+    if (parts.host.empty()) return 0;  // a relative form ("./a", "/a", "http:a"): only a path
     Require(Split(Rebuild(parts), "/elsewhere/") == parts);
     return 0;
 }
