@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,13 +22,14 @@ enum class Answer { Good, CutShort, Reset, Stall, Garbage, Relocation, ErrorPage
 
 // Shares of the answers, in percent.
 constexpr std::pair<Answer, int> kShares[] = {
-    {Answer::Good, 58},    {Answer::CutShort, 7},   {Answer::Reset, 7},     {Answer::Stall, 3},
-    {Answer::Garbage, 8},  {Answer::Relocation, 9}, {Answer::ErrorPage, 8},
+    {Answer::Good, 58},   {Answer::CutShort, 7},   {Answer::Reset, 7},     {Answer::Stall, 3},
+    {Answer::Garbage, 8}, {Answer::Relocation, 9}, {Answer::ErrorPage, 8},
 };
 
 std::uint64_t NameHash(const std::string& name) {
     std::uint64_t hash = 1469598103934665603ull;
-    for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
+    for (unsigned char c : name)
+        hash = (hash ^ c) * 1099511628211ull;
     return hash;
 }
 
@@ -66,8 +68,10 @@ std::string Response(int status, const std::string& reason, const std::string& b
 class Server {
   public:
     Server(int listener, std::uint16_t port, std::uint32_t seed, int stallMs)
-        : listener_(listener), origin_("http://127.0.0.1:" + std::to_string(port)),
-          random_(seed), stallMs_(stallMs) {}
+        : listener_(listener),
+          origin_("http://127.0.0.1:" + std::to_string(port)),
+          random_(seed),
+          stallMs_(stallMs) {}
 
     void Run() {
         for (;;) {
@@ -103,8 +107,8 @@ class Server {
             }
             std::string name = "ep-" + std::to_string(feed) + "-" + std::to_string(generation);
             return "<?xml version=\"1.0\"?><rss><channel><title>Feed " + std::to_string(feed) +
-                   "</title><item><title>" + name + "</title><enclosure url=\"" + origin_ + "/episodes/" + name +
-                   ".mp3\" type=\"audio/mpeg\"/></item></channel></rss>";
+                   "</title><item><title>" + name + "</title><enclosure url=\"" + origin_ +
+                   "/episodes/" + name + ".mp3\" type=\"audio/mpeg\"/></item></channel></rss>";
         }
         auto slash = path.rfind('/');
         return GoodEpisode(path.substr(slash + 1));
@@ -130,7 +134,8 @@ class Server {
             return;
         }
         Answer answer = Choose();
-        // A feed read that fails counts no request, so a good feed always announces a new one.
+        // Every answer that carries the feed moves its count on, so a good one always announces
+        // an episode not seen before.
         std::string good = answer == Answer::Good || answer == Answer::CutShort ||
                                    answer == Answer::Reset || answer == Answer::Stall
                                ? GoodBody(path)
@@ -156,7 +161,8 @@ class Server {
                 break;
             case Answer::Garbage: {
                 std::string junk(200 + Roll() % 2000, '\0');
-                for (char& c : junk) c = static_cast<char>(Roll());
+                for (char& c : junk)
+                    c = static_cast<char>(Roll());
                 SendAll(fd, junk);
                 break;
             }
@@ -166,9 +172,10 @@ class Server {
                                          "\r\n"));
                 break;
             case Answer::ErrorPage: {
-                static const std::pair<int, const char*> pages[] = {
-                    {404, "Not Found"}, {403, "Forbidden"}, {500, "Internal Server Error"},
-                    {503, "Service Unavailable"}};
+                static const std::pair<int, const char*> pages[] = {{404, "Not Found"},
+                                                                    {403, "Forbidden"},
+                                                                    {500, "Internal Server Error"},
+                                                                    {503, "Service Unavailable"}};
                 auto [status, reason] = pages[Roll() % 4];
                 SendAll(fd, Response(status, reason, "<html>error page</html>"));
                 break;
@@ -190,7 +197,8 @@ class Server {
 std::string GoodEpisode(const std::string& name) {
     std::mt19937_64 bytes(NameHash(name));
     std::string episode(16384 + NameHash(name) % 49152, '\0');
-    for (char& c : episode) c = static_cast<char>(bytes());
+    for (char& c : episode)
+        c = static_cast<char>(bytes());
     return episode;
 }
 
@@ -208,6 +216,7 @@ ChaosServer::ChaosServer(std::uint32_t seed, int stallMs) {
     child_ = ::fork();
     if (child_ < 0) throw std::runtime_error("chaos server: cannot fork");
     if (child_ == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives a soak that died
         Server(listener, port_, seed, stallMs).Run();
         ::_exit(0);
     }
