@@ -21,9 +21,11 @@ const char* HttpCliStateName(THttpCliState state) {
     return state <= httpAborting ? names[state] : "INVALID STATE";
 }
 
-THttpCli::THttpCli(platform::TComponent* owner)
+THttpCli::THttpCli(platform::TComponent* owner) : THttpCli(owner, nullptr) {}
+
+THttpCli::THttpCli(platform::TComponent* owner, std::unique_ptr<TWSocket> controlSocket)
     : platform::TComponent(owner),
-      ctrlSocket_(std::make_unique<TWSocket>(this)),
+      ctrlSocket_(controlSocket ? std::move(controlSocket) : std::make_unique<TWSocket>(this)),
       contentCoding_(&BodyStream,
                      [this](const char* Buffer, int Len) { RaiseDocData(Buffer, Len); }) {
     window_ = platform::AllocateHWnd(

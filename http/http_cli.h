@@ -154,6 +154,9 @@ class THttpCli : public platform::TComponent {
     TWSocket& CtrlSocket() { return *ctrlSocket_; }
 
   protected:
+    // With the control socket given (a test's or fuzzer's stand-in); nullptr makes the real one.
+    THttpCli(platform::TComponent* owner, std::unique_ptr<TWSocket> controlSocket);
+
     // Bytes held in the receive buffer and not yet taken as lines or body.
     int ReceiveFill() const { return receiveFill_; }
 

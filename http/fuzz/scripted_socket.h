@@ -1,0 +1,161 @@
+// A control socket without a network for the HTTP client's fuzzer and tests: every connect
+// succeeds, the request is recorded, and the answer to the n-th request is the n-th of a list of
+// server byte strings. Reads hand out pieces whose sizes a chooser decides, and every event
+// arrives through the thread's message loop as a real socket's would.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/message_loop.h"
+#include "socket/twsocket.h"
+
+class ScriptedSocket : public TWSocket {
+  public:
+    // pieceSize(room) gives how many of the room's bytes one read hands out (1..room).
+    ScriptedSocket(std::vector<std::string> answers, std::function<int(int room)> pieceSize,
+                   bool closeAfterAnswer, std::uint16_t closeError)
+        : answers_(std::move(answers)),
+          pieceSize_(std::move(pieceSize)),
+          closeAfterAnswer_(closeAfterAnswer),
+          closeError_(closeError) {
+        window_ = platform::AllocateHWnd(
+            [this](platform::HWND, platform::UINT message, platform::WPARAM, platform::LPARAM) {
+                Handle(static_cast<Event>(message));
+                return platform::LRESULT{0};
+            });
+    }
+    ~ScriptedSocket() override { platform::DestroyWindow(window_); }
+
+    const std::string& Sent() const { return sent_; }
+    int Connections() const { return connections_; }
+    // Nothing is left to answer: the server closes the connection if it is still open.
+    bool Exhausted() const { return next_ == answers_.size() && inbound_.empty(); }
+    void HangUp() { Post(Event::PeerClosed); }
+
+    void StartLookup(const std::string&) override {
+        FDnsResult = "127.0.0.1";
+        Post(Event::LookupDone);
+    }
+    void CancelLookup() override {}
+    void Connect() override {
+        ++connections_;
+        SetState(wsConnecting);
+        Post(Event::Connected);
+    }
+    void QueueSendData(const void* data, int len) override {
+        if (len > 0) sent_.append(static_cast<const char*>(data), static_cast<std::size_t>(len));
+    }
+    int Send(const void* data, int len) override {
+        if (FState != wsConnected) return -1;
+        QueueSendData(data, len);
+        // A request is complete at its blank line (no body is sent here); each gets an answer.
+        std::size_t from = scanFrom_;
+        for (auto end = sent_.find("\r\n\r\n", from); end != std::string::npos;
+             end = sent_.find("\r\n\r\n", from)) {
+            from = end + 4;
+            Answer();
+        }
+        scanFrom_ = std::max(from, sent_.size() >= 3 ? sent_.size() - 3 : 0);
+        Post(Event::DataSent);
+        return len;
+    }
+    int Receive(void* buffer, int size) override {
+        if (inbound_.empty() || size <= 0) {
+            FLastError = platform::WSAEWOULDBLOCK;
+            return -1;
+        }
+        int count = std::min({size, static_cast<int>(inbound_.size()), pieceSize_(size)});
+        count = std::max(count, 1);
+        std::memcpy(buffer, inbound_.data(), static_cast<std::size_t>(count));
+        inbound_.erase(0, static_cast<std::size_t>(count));
+        FReadCount += count;
+        if (inbound_.empty() && closeAfterAnswer_) Post(Event::PeerClosed);
+        return count;
+    }
+    void Close() override { CloseWithError(true, 0); }
+    void Abort() override { CloseWithError(false, 0); }
+    void CloseLater() override { Post(Event::CloseLater); }
+    void CloseWithError(bool, std::uint16_t errCode) override {
+        if (FState == wsClosed) return;
+        inbound_.clear();
+        SetState(wsClosed);
+        if (!Destroying()) HandleSessionClosed(errCode);
+    }
+
+  private:
+    enum class Event : platform::UINT {
+        LookupDone = platform::WM_USER + 1,
+        Connected,
+        DataSent,
+        DataAvailable,
+        PeerClosed,
+        CloseLater
+    };
+
+    void Post(Event event) {
+        platform::PostMessage(window_, static_cast<platform::UINT>(event), 0, 0);
+    }
+
+    void Answer() {
+        if (next_ == answers_.size()) {
+            Post(Event::PeerClosed);
+            return;
+        }
+        // What the last answer held beyond its end is the server's fault, and how much of it a
+        // client reads before asking again depends on timing: it is dropped, so that runs which
+        // split the reads differently stay comparable.
+        inbound_ = answers_[next_++];
+        Post(inbound_.empty() ? Event::PeerClosed : Event::DataAvailable);
+    }
+
+    void Handle(Event event) {
+        switch (event) {
+            case Event::LookupDone:
+                HandleDnsLookupDone(0);
+                break;
+            case Event::Connected:
+                if (FState != wsConnecting) break;
+                SetState(wsConnected);
+                HandleSessionConnected(0);
+                break;
+            case Event::DataSent:
+                if (FState == wsConnected) TriggerDataSent(0);
+                break;
+            case Event::DataAvailable:
+                if (FState != wsConnected || inbound_.empty()) break;
+                HandleDataAvailable(0);
+                // Level-triggered: what the handler left is announced again.
+                if (!inbound_.empty()) Post(Event::DataAvailable);
+                break;
+            case Event::PeerClosed:
+                // What arrived before the close is read first, as from a real socket.
+                for (std::size_t left = inbound_.size();
+                     FState == wsConnected && left > 0 && HandleDataAvailable(0) &&
+                     inbound_.size() < left;
+                     left = inbound_.size()) {
+                }
+                CloseWithError(false, closeError_);
+                break;
+            case Event::CloseLater:
+                Close();
+                break;
+        }
+    }
+
+    std::vector<std::string> answers_;
+    std::function<int(int)> pieceSize_;
+    bool closeAfterAnswer_;
+    std::uint16_t closeError_;
+    platform::HWND window_ = 0;
+    std::string sent_;
+    std::size_t scanFrom_ = 0;  // where the next request end may start
+    std::size_t next_ = 0;
+    std::string inbound_;
+    int connections_ = 0;
+};
