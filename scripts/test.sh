@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: once normally, once under AddressSanitizer and
-# UndefinedBehaviorSanitizer. GUI tests use Qt's offscreen platform, so no display is needed.
+# UndefinedBehaviorSanitizer; then the fuzz targets once over their seeds. GUI tests use Qt's offscreen platform, so no display is needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -16,3 +16,6 @@ cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   LSAN_OPTIONS=suppressions="$PWD/scripts/lsan.supp" \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 300
+
+# The fuzz targets are built and run once over their seeds only, so that they cannot rot.
+scripts/fuzz.sh --check
