@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: once normally, once under AddressSanitizer and
-# UndefinedBehaviorSanitizer; then the fuzz targets once over their seeds. GUI tests use Qt's offscreen platform, so no display is needed.
+# UndefinedBehaviorSanitizer; then the fuzz targets once over their seeds. GUI tests use Qt's
+# offscreen platform, so no display is needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
