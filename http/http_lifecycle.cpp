@@ -283,7 +283,9 @@ void THttpCli::ControlSessionClosed(std::uint16_t ErrCode) {
         // no second close to continue from, so it is closed here before the relocation looks.
         closeReq_ = true;
         ctrlSocket_->Close();
-        BeginRelocation();
+        // A relocation already under way on the kept connection has posted its login, which
+        // connects anew; beginning it again would count and announce it twice.
+        if (!loginPosted_) BeginRelocation();
         return;
     }
     RaiseSessionClosed();

@@ -132,10 +132,16 @@ void THttpCli::ProcessHeldData(std::uint16_t ErrCode) {
     while (receiveFill_ > 0 && TakeLine()) {
         if (state_ == httpWaitingHeader || state_ == httpWaitingProxyConnect) {
             const THttpCliState lineState = state_;
-            if (nextStep_)
+            if (nextStep_) {
                 (this->*nextStep_)();
-            else
+            } else if (relocationPending_) {
+                // Bytes after a response whose relocation is under way belong to no response:
+                // whether they came in the same read must not end the request.
+                receiveFill_ = 0;
+                break;
+            } else {
                 BecomeReady();
+            }
             // The header reader hands the rest to the body itself, or the response has ended.
             if (state_ != lineState) break;
         } else if (OnDataPush) {

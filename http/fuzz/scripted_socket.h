@@ -17,12 +17,17 @@
 
 class ScriptedSocket : public TWSocket {
   public:
+    // When the server closes the connection after an answer: only once the client waits for
+    // nothing else (HangUp), once the client has handled the answer's last bytes, or together
+    // with them (the close then overtakes whatever the client posted in reply).
+    enum class ServerClose { WhenIdle, AfterLastRead, WithLastBytes };
+
     // pieceSize(room) gives how many of the room's bytes one read hands out (1..room).
     ScriptedSocket(std::vector<std::string> answers, std::function<int(int room)> pieceSize,
-                   bool closeAfterAnswer, std::uint16_t closeError)
+                   ServerClose close, std::uint16_t closeError)
         : answers_(std::move(answers)),
           pieceSize_(std::move(pieceSize)),
-          closeAfterAnswer_(closeAfterAnswer),
+          close_(close),
           closeError_(closeError) {
         window_ = platform::AllocateHWnd(
             [this](platform::HWND, platform::UINT message, platform::WPARAM, platform::LPARAM) {
@@ -75,7 +80,7 @@ class ScriptedSocket : public TWSocket {
         std::memcpy(buffer, inbound_.data(), static_cast<std::size_t>(count));
         inbound_.erase(0, static_cast<std::size_t>(count));
         FReadCount += count;
-        if (inbound_.empty() && closeAfterAnswer_) Post(Event::PeerClosed);
+        if (inbound_.empty() && close_ == ServerClose::WithLastBytes) Post(Event::PeerClosed);
         return count;
     }
     void Close() override { CloseWithError(true, 0); }
@@ -131,7 +136,10 @@ class ScriptedSocket : public TWSocket {
                 if (FState != wsConnected || inbound_.empty()) break;
                 HandleDataAvailable(0);
                 // Level-triggered: what the handler left is announced again.
-                if (!inbound_.empty()) Post(Event::DataAvailable);
+                if (!inbound_.empty())
+                    Post(Event::DataAvailable);
+                else if (close_ == ServerClose::AfterLastRead)
+                    Post(Event::PeerClosed);
                 break;
             case Event::PeerClosed:
                 // What arrived before the close is read first, as from a real socket.
@@ -150,7 +158,7 @@ class ScriptedSocket : public TWSocket {
 
     std::vector<std::string> answers_;
     std::function<int(int)> pieceSize_;
-    bool closeAfterAnswer_;
+    ServerClose close_;
     std::uint16_t closeError_;
     platform::HWND window_ = 0;
     std::string sent_;
