@@ -8,11 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "app/feed_monitor.h"
@@ -43,13 +45,28 @@ struct Loaded {
     bool operator==(const Loaded&) const = default;
 };
 
-// A program folder on a memory file system: saving syncs the file, which would dominate the run.
-std::string ProgramFolder() {
-    static const std::string folder = [] {
+// A program folder on a memory file system (saving syncs the file, which would dominate the run),
+// removed when the fuzzer exits.
+class ProgramFolder {
+  public:
+    ProgramFolder() {
         std::string pattern = "/dev/shm/pd_list_fuzz_XXXXXX";
         if (!mkdtemp(pattern.data())) std::abort();
-        return pattern + "/";
-    }();
+        path_ = pattern + "/";
+    }
+    ~ProgramFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::string& Path() const { return path_; }
+    std::string ListFile() const { return path_ + "liste.pdl"; }
+
+  private:
+    std::string path_;
+};
+
+const ProgramFolder& Folder() {
+    static const ProgramFolder folder;
     return folder;
 }
 
@@ -67,7 +84,8 @@ bool CountTooLargeToBeWorthIt(const std::string& input) {
 // A fresh monitor each time: the loader appends to whatever the registry holds.
 bool Load(Loaded& loaded) {
     app::testing::RecordingView view;
-    app::FeedMonitor monitor(view, ProgramFolder());
+    app::FeedMonitor monitor(view, Folder().Path());
+    monitor.ListFile = Folder().ListFile();
     try {
         monitor.ListeLaden();
     } catch (const platform::Exception&) {
@@ -87,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static platform::HeadlessApplication application;
     static auto* previous = platform::SetApplication(&application);
     (void)previous;
-    const std::string listPath = ProgramFolder() + "liste.pdl";
+    const std::string listPath = Folder().ListFile();
     const std::string input(reinterpret_cast<const char*>(data), size);
     if (CountTooLargeToBeWorthIt(input)) return -1;  // not added to the corpus
     WriteFile(listPath, input);

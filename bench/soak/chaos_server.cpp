@@ -54,7 +54,10 @@ std::string ReadRequestPath(int fd) {
     auto end = request.find(' ', start + 1);
     if (start == std::string::npos || end == std::string::npos) return "";
     std::string target = request.substr(start + 1, end - start - 1);
-    if (target.rfind("http://", 0) == 0) target = target.substr(target.find('/', 7));
+    if (target.rfind("http://", 0) == 0) {
+        auto path = target.find('/', 7);
+        target = path == std::string::npos ? "/" : target.substr(path);
+    }
     return target;
 }
 

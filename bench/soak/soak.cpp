@@ -133,6 +133,7 @@ int main(int argc, char** argv) {
     application.OnUnexpectedBox = [&](const platform::ShownBox&) { ++boxes; };  // No, Ok
     SilentView view("");
     app::FeedMonitor monitor(view, root.string());
+    monitor.ListFile = (root / "liste.pdl").string();
     monitor.ListeLaden();
     monitor.FetchFeed = [](const std::string& url) {
         return app::FetchFeedDocument(url, {kInactivityLimit * 4, kInactivityLimit});
