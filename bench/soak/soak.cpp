@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,7 +25,8 @@
 
 namespace {
 
-// How long the chaos server holds a stalled answer, and how long the program waits for a byte.
+// How long the chaos server holds a stalled answer, and how long the feed fetch and the download
+// wait for a byte before they give up.
 constexpr int kStallMs = 1500;
 constexpr std::chrono::milliseconds kInactivityLimit{500};
 
@@ -138,10 +140,14 @@ int main(int argc, char** argv) {
     monitor.FetchFeed = [](const std::string& url) {
         return app::FetchFeedDocument(url, {kInactivityLimit * 4, kInactivityLimit});
     };
+    monitor.DownloadInactivityLimit = kInactivityLimit;
     ScanFigures scan;
+    int landedWithoutFile = 0;
     monitor.DownloadEpisode = [&](const std::string& url, const std::string& path) {
-        monitor.DownloadFile(url, path);
-        ++(std::filesystem::exists(path) ? scan.downloaded : scan.failed);
+        const bool landed = monitor.DownloadFile(url, path);
+        ++(landed ? scan.downloaded : scan.failed);
+        if (landed != std::filesystem::exists(path)) ++landedWithoutFile;
+        return landed;
     };
 
     const int startDescriptors = EntriesOf("/proc/self/fd");
@@ -150,6 +156,8 @@ int main(int argc, char** argv) {
                 seed, server.Port());
     std::printf("scan  downloaded  failed  seconds  peak RSS (KiB)\n");
     std::vector<ScanFigures> figures;
+    std::map<std::string, int> failureReasons;
+    int unrecordedFailures = 0;
     for (int round = 1; round <= scans; ++round) {
         scan = {};
         ResetPeakResident();
@@ -158,6 +166,9 @@ int main(int argc, char** argv) {
         scan.seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         scan.peakKiB = PeakResidentKiB();
+        for (const app::FailedDownload& failure : monitor.FailedDownloads())
+            ++failureReasons[failure.Reason];
+        unrecordedFailures += scan.failed - static_cast<int>(monitor.FailedDownloads().size());
         application.ClearRecord();
         figures.push_back(scan);
         std::printf("%4d  %10d  %6d  %7.1f  %14ld\n", round, scan.downloaded, scan.failed,
@@ -180,10 +191,15 @@ int main(int argc, char** argv) {
     const int endThreads = EntriesOf("/proc/self/task");
     monitor.FormClose();  // saves the list as the program does on closing
 
+    std::printf("failures by reason:\n");
+    for (const auto& [reason, count] : failureReasons)
+        std::printf("  %5d  %s\n", count, reason.c_str());
     std::printf("checks (%d boxes answered):\n", boxes);
     Checks checks;
     checks.Expect(files == downloadedTotal,
                   std::to_string(files) + " files, one per download that succeeded");
+    checks.Expect(landedWithoutFile == 0 && unrecordedFailures == 0,
+                  "each landed download has its file; every failure recorded");
     checks.Expect(wrongFiles == 0,
                   std::to_string(wrongFiles) + " files differ from the complete good episode");
     checks.Expect(partFiles == 0, std::to_string(partFiles) + " \".part\" files left");
