@@ -1,6 +1,7 @@
 // Scans arbitrary bytes as a feed document and checks what the download relies on: every URL
-// found comes from an "<enclosure" element and is no longer than the document, and a file name
-// that passes the safety check can only name a file inside the download folder.
+// found comes from an "<enclosure" element and is no longer than the document, the newest is one
+// of them, and a file name that passes the safety check can only name a file inside the download
+// folder.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -30,8 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Require(app::DecodeXmlReferences(document).size() <= size);
 
-    const auto urls = app::FindEnclosureUrls(document);
+    const app::FeedEnclosures found = app::FindEnclosures(document);
+    const auto& urls = found.urls;
     Require(urls.size() <= Occurrences(document, "<enclosure"));
+    Require(urls.empty() ? found.newest == 0 : found.newest < urls.size());
     for (const std::string& url : urls) {
         Require(url.size() <= size);
         const std::string name = app::EnclosureFileName(url);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <string>
 #include <utility>
@@ -38,9 +37,7 @@ class ScriptedSocket : public TWSocket {
     ~ScriptedSocket() override { platform::DestroyWindow(window_); }
 
     const std::string& Sent() const { return sent_; }
-    int Connections() const { return connections_; }
-    // Nothing is left to answer: the server closes the connection if it is still open.
-    bool Exhausted() const { return next_ == answers_.size() && inbound_.empty(); }
+    // The server closes the connection (what it sent before is read first).
     void HangUp() { Post(Event::PeerClosed); }
 
     void StartLookup(const std::string&) override {
@@ -49,7 +46,6 @@ class ScriptedSocket : public TWSocket {
     }
     void CancelLookup() override {}
     void Connect() override {
-        ++connections_;
         SetState(wsConnecting);
         Post(Event::Connected);
     }
@@ -165,5 +161,4 @@ class ScriptedSocket : public TWSocket {
     std::size_t scanFrom_ = 0;  // where the next request end may start
     std::size_t next_ = 0;
     std::string inbound_;
-    int connections_ = 0;
 };
