@@ -1,10 +1,13 @@
 // Splits arbitrary text as a URL (with an arbitrary current path as the base of relative forms)
 // and checks that the parts rebuilt into an absolute URL split again into the same parts: a
-// relocation target rebuilt from its parts must lead to the same place.
+// relocation target rebuilt from its parts must lead to the same place. The text made a request
+// target holds only what a request line may carry.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "http/url.h"
 
@@ -44,6 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto newline = input.find('\n');
     const std::string currentPath = newline == std::string::npos ? "" : input.substr(0, newline);
     const std::string url = newline == std::string::npos ? input : input.substr(newline + 1);
+
+    // The request target never carries a byte a request line may not hold, and encoding it again
+    // changes nothing.
+    const std::string target = RequestTarget(url);
+    Require(std::none_of(target.begin(), target.end(), [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte >= 0x7F ||
+               std::string_view("#\"<>\\^`{|}").find(c) != std::string_view::npos;
+    }));
+    Require(RequestTarget(target) == target);
 
     const Parts parts = Split(url, currentPath);
     Require(parts.host.find_first_of("/?@") == std::string::npos);
