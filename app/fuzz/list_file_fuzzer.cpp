@@ -73,7 +73,7 @@ const ProgramFolder& Folder() {
 // The count on the first line is trusted (its low 16 bits): a large one only makes the run slow,
 // each feed line past the file's end being one more empty entry.
 bool CountTooLargeToBeWorthIt(const std::string& input) {
-    constexpr std::uint16_t kMaxFeedsWorthLoading = 1024;
+    constexpr std::uint16_t kMaxFeedsWorthLoading = 64;
     std::string_view line(input.data(), std::min(input.find('\n'), input.size()));
     if (!line.empty() && line.front() == '+') line.remove_prefix(1);
     std::int32_t count = 0;
