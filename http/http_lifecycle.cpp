@@ -284,8 +284,12 @@ void THttpCli::ControlSessionClosed(std::uint16_t ErrCode) {
         closeReq_ = true;
         ctrlSocket_->Close();
         // A relocation already under way on the kept connection has posted its login, which
-        // connects anew; beginning it again would count and announce it twice.
-        if (!loginPosted_) BeginRelocation();
+        // connects anew; beginning it again would count and announce it twice. Nothing held from
+        // the closed connection belongs to the next response.
+        if (loginPosted_)
+            receiveFill_ = 0;
+        else
+            BeginRelocation();
         return;
     }
     RaiseSessionClosed();

@@ -108,7 +108,18 @@ class ScriptedSocket : public TWSocket {
         // client reads before asking again depends on timing: it is dropped, so that runs which
         // split the reads differently stay comparable.
         inbound_ = next_ < answers_.size() ? answers_[next_++] : std::string();
-        Post(inbound_.empty() ? Event::PeerClosed : Event::DataAvailable);
+        if (inbound_.empty())
+            Post(Event::PeerClosed);
+        else
+            AnnounceData();
+    }
+
+    // As with a real socket, at most one notice of data is on its way: the next is sent once
+    // the handler has read.
+    void AnnounceData() {
+        if (dataAnnounced_) return;
+        dataAnnounced_ = true;
+        Post(Event::DataAvailable);
     }
 
     void Handle(Event event) {
@@ -125,11 +136,12 @@ class ScriptedSocket : public TWSocket {
                 if (FState == wsConnected) TriggerDataSent(0);
                 break;
             case Event::DataAvailable:
+                dataAnnounced_ = false;
                 if (FState != wsConnected || inbound_.empty()) break;
                 HandleDataAvailable(0);
                 // Level-triggered: what the handler left is announced again.
                 if (!inbound_.empty())
-                    Post(Event::DataAvailable);
+                    AnnounceData();
                 else if (close_ == ServerClose::AfterLastRead)
                     Post(Event::PeerClosed);
                 break;
@@ -157,4 +169,5 @@ class ScriptedSocket : public TWSocket {
     std::size_t scanFrom_ = 0;  // where the next request end may start
     std::size_t next_ = 0;
     std::string inbound_;
+    bool dataAnnounced_ = false;
 };
