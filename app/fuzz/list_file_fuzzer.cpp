@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/feed_monitor.h"
+#include "app/legible_text.h"
 #include "platform/exception.h"
 #include "platform/headless_application.h"
 #include "tests/app/recording_view.h"
@@ -94,7 +95,9 @@ bool Load(Loaded& loaded) {
     for (const auto& entry : monitor.FeedEntries)
         loaded.feeds.push_back(entry.FeedUrl);
     loaded.folder = monitor.DownloadFolder;
-    Require(view.rows == loaded.feeds);
+    Require(view.rows.size() == loaded.feeds.size());
+    for (std::size_t row = 0; row < view.rows.size(); ++row)
+        Require(view.rows[row] == app::LegibleText(loaded.feeds[row]));
     monitor.ListeSpeichern();
     return true;
 }
