@@ -37,6 +37,8 @@ class ScriptedSocket : public TWSocket {
     ~ScriptedSocket() override { platform::DestroyWindow(window_); }
 
     const std::string& Sent() const { return sent_; }
+    // A request came while bytes of the previous answer were still unread.
+    bool LeftOver() const { return leftOver_; }
     // The server closes the connection (what it sent before is read first).
     void HangUp() { Post(Event::PeerClosed); }
 
@@ -105,8 +107,8 @@ class ScriptedSocket : public TWSocket {
 
     void Answer() {
         // What the last answer held beyond its end is the server's fault, and how much of it a
-        // client reads before asking again depends on timing: it is dropped, so that runs which
-        // split the reads differently stay comparable.
+        // client reads before asking again depends on timing; it is dropped, and noted.
+        if (!inbound_.empty()) leftOver_ = true;
         inbound_ = next_ < answers_.size() ? answers_[next_++] : std::string();
         if (inbound_.empty())
             Post(Event::PeerClosed);
@@ -170,4 +172,5 @@ class ScriptedSocket : public TWSocket {
     std::size_t next_ = 0;
     std::string inbound_;
     bool dataAnnounced_ = false;
+    bool leftOver_ = false;
 };
