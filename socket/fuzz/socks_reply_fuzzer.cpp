@@ -1,9 +1,10 @@
 // Judges arbitrary bytes as a SOCKS reply (the first byte picks which one), as they would arrive
 // one more byte at a time, each time from a buffer holding exactly the bytes received (so a look
 // beyond them is caught). The verdict must be final once given: "need more" until some count,
-// then the same completion or failure for every longer count; a completion takes exactly the
-// bytes received when it came, a failure carries a SOCKS error code and a text, and the read limit
-// never reaches past the reply buffer or, for SOCKS 4, past the answer's eight bytes.
+// then the same completion or failure for every longer count (but an authentication answer of
+// more than its two bytes is a protocol error); a completion takes exactly the bytes received
+// when it came, a failure carries a SOCKS error code and a text, and the read limit never reaches
+// past the reply buffer or, for SOCKS 4, past the answer's eight bytes.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,7 @@ namespace {
 
 constexpr int kReplyBufferSize = 512;
 constexpr int kSocks4AnswerLength = 8;
+constexpr int kAuthAnswerLength = 2;
 
 void Require(bool condition) {
     if (!condition) std::abort();
@@ -44,6 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Require(count + limit <= kSocks4AnswerLength || limit == 0);
 
         const socks::Verdict verdict = Judge(kind, reply, count);
+        // The authentication answer is two bytes, and more held at once is a protocol error.
+        if (kind == socks::ReplyKind::AuthAnswer && count > kAuthAnswerLength) {
+            Require(verdict.outcome == socks::Verdict::Failed &&
+                    (verdict.failure.code == socks::errProtocol ||
+                     verdict.failure.code == socks::errVersion));
+            continue;
+        }
         if (final) {
             Require(verdict.outcome == final->outcome && verdict.length == final->length &&
                     verdict.failure.code == final->failure.code);
