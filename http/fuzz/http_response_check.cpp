@@ -2,8 +2,11 @@
 // socket, twice: once reading as much as the buffer takes, once in pieces of random size. Both
 // runs must end (no endless wait), raise the request's end once, send the same requests and give
 // the same events and the same document; the body stream must hold what the last document's
-// events delivered. Header lines never exceed the receive buffer. A line too long for the buffer
-// is cut where the reads happen to fall, so the runs are compared only up to the first such line.
+// events delivered; a relocation is announced once. Header lines never exceed the receive buffer.
+// Where the outcome rightly depends on how the reads fall rather than on the bytes, the runs are
+// compared less or not at all: a line too long for the buffer (cut where the reads fall: compared
+// up to it), bytes a server sends beyond its response, a close that comes with the last bytes, a
+// reset after a complete answer (its error code), and a HEAD answer that carries a document.
 #include "http/fuzz/http_response_check.h"
 
 #include <algorithm>
