@@ -57,7 +57,8 @@ struct Outcome {
     std::vector<std::string> events;
     std::string sent;
     std::string stream;
-    std::string lastDocument;  // delivered by the events since the last request was sent
+    std::string lastDocument;            // delivered by the events since the last request was sent
+    std::vector<std::string> documents;  // each as it stood at its end
     int requestsDone = 0;
     bool leftOver = false;  // an answer ran on beyond the response the client read from it
     std::uint16_t doneError = 0;
@@ -105,7 +106,10 @@ void Record(FuzzedClient& client, Outcome& outcome) {
         outcome.Require(length > 0, "document data is never empty");
         outcome.lastDocument.append(data, static_cast<std::size_t>(length));
     };
-    client.OnDocEnd = [&](THttpCli*) { events.push_back("doc end " + outcome.lastDocument); };
+    client.OnDocEnd = [&](THttpCli*) {
+        events.push_back("doc end " + std::to_string(outcome.lastDocument.size()));
+        outcome.documents.push_back(outcome.lastDocument);
+    };
     client.OnLocationChange = [&events](THttpCli* sender) {
         events.push_back("location " + sender->Location());
     };
@@ -187,11 +191,12 @@ void Print(const char* title, const Outcome& outcome) {
                  outcome.sent.c_str(), outcome.stream.size());
 }
 
-// The events up to the first line that may have been cut.
+// The events up to the first that quotes a line that may have been cut.
 std::vector<std::string> UntilCutLine(const std::vector<std::string>& events) {
     std::vector<std::string> kept;
     for (const std::string& event : events) {
-        if (event.rfind("line ", 0) == 0 && event.size() - 5 >= kMaybeCutLine) break;
+        // A header line, or a failure's text that quotes one.
+        if (event.size() >= kMaybeCutLine) break;
         kept.push_back(event);
     }
     return kept;
