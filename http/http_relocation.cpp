@@ -195,6 +195,8 @@ void THttpCli::RelocationSessionClosed(std::uint16_t) {
     if (OnLocationChange) OnLocationChange(this);
     if (AbortedDuringEvent()) return;
     responseHeaderLines_.clear();
+    // Nothing held from the closed connection belongs to the response on the new one.
+    receiveFill_ = 0;
     headerLinesSeen_ = 0;
     bodyLinesSeen_ = 0;
     documentLength_ = -1;
