@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/loopback_port.h"
+
 namespace soak {
 namespace {
 
@@ -206,16 +208,7 @@ std::string GoodEpisode(const std::string& name) {
 }
 
 ChaosServer::ChaosServer(std::uint32_t seed, int stallMs) {
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 128) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("chaos server: cannot listen on 127.0.0.1");
-    port_ = ntohs(address.sin_port);
+    int listener = test_support::ListenOnLoopback(128, port_);
     child_ = ::fork();
     if (child_ < 0) throw std::runtime_error("chaos server: cannot fork");
     if (child_ == 0) {

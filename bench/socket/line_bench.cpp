@@ -18,6 +18,7 @@
 
 #include "platform/message_loop.h"
 #include "socket/twsocket.h"
+#include "tests/support/loopback_port.h"
 
 namespace {
 
@@ -80,16 +81,9 @@ Figures Measure(Receive receive) {
 }
 
 long long PlainLoop() {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("cannot listen");
-    std::thread writer = StartWriter(ntohs(address.sin_port));
+    std::uint16_t port = 0;
+    int listener = test_support::ListenOnLoopback(1, port);
+    std::thread writer = StartWriter(port);
     int fd = ::accept(listener, nullptr, nullptr);
 
     // Each complete line is copied out, as a line-mode reader hands it over.

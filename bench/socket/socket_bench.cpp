@@ -18,6 +18,7 @@
 #include "platform/message_loop.h"
 #include "socket/socket_library.h"
 #include "socket/twsocket.h"
+#include "tests/support/loopback_port.h"
 
 namespace {
 
@@ -51,28 +52,14 @@ void Print(const char* name, const Figures& figures) {
                 kTotal / 1e6 / figures.seconds, figures.seconds, figures.cpuSeconds);
 }
 
-int PlainListener(int& port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 1) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("cannot listen");
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
 void PlainLoop(int writeSize) {
-    int port = 0;
-    int listener = PlainListener(port);
+    std::uint16_t port = 0;
+    int listener = test_support::ListenOnLoopback(1, port);
     std::thread writer([port, writeSize] {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         std::vector<char> block(static_cast<std::size_t>(writeSize), 'p');

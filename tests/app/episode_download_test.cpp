@@ -33,6 +33,14 @@ std::string Episode(std::size_t size) {
     return bytes;
 }
 
+// The first 2000 of 5000 announced bytes, then the connection ends as `after` says.
+ScriptedResponse BrokenOffEpisode(test_support::AfterResponse after) {
+    ScriptedResponse response = InPieces(NormalResponse(200, Episode(5000)), 1000, 5ms);
+    response.pieces.resize(2);
+    response.after = after;
+    return response;
+}
+
 class EpisodeDownloadTest : public testing::FeedMonitorTest {
   protected:
     EpisodeDownloadTest() : folder_(programDir_ + "downloads/") { view_.folderText = folder_; }
@@ -118,10 +126,7 @@ TEST_F(EpisodeDownloadTest, FailedDownloadsLeaveNoFileCountNothingAndAreListed) 
     AddFeedOf({"moved.mp3"});
     episodes_.AddConnection(NormalResponse(302, "<html>moved, but not saying where</html>"));
     AddFeedOf({"reset.mp3"});
-    ScriptedResponse reset = InPieces(NormalResponse(200, Episode(5000)), 1000, 5ms);
-    reset.pieces.resize(2);
-    reset.after = test_support::AfterResponse::Reset;
-    episodes_.AddConnection(reset);
+    episodes_.AddConnection(BrokenOffEpisode(test_support::AfterResponse::Reset));
     AddFeedOf({"empty.mp3"});
     episodes_.AddConnection(NormalResponse(200, ""));
     AddFeedOf({"closed.mp3"});
@@ -190,10 +195,7 @@ TEST_F(EpisodeDownloadTest, ASilentServerIsGivenUpAndTheRunGoesOn) {
     AddFeedOf({"never.mp3"});
     episodes_.AddConnection(test_support::StalledResponse());
     AddFeedOf({"stalls.mp3"});
-    ScriptedResponse stalls = InPieces(NormalResponse(200, Episode(5000)), 1000, 5ms);
-    stalls.pieces.resize(2);
-    stalls.after = test_support::AfterResponse::Stall;
-    episodes_.AddConnection(stalls);
+    episodes_.AddConnection(BrokenOffEpisode(test_support::AfterResponse::Stall));
     AddFeedOf({"fine.mp3"});
     episodes_.AddConnection(NormalResponse(200, "fine"));
     monitor_->InEnglish();

@@ -86,6 +86,13 @@ struct Pair {
         if (peer >= 0) ::close(peer);
         ::close(listener);
     }
+    // The peer goes away with a reset instead of an orderly close.
+    void ResetPeer() {
+        linger hard{1, 0};
+        ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        ::close(peer);
+        peer = -1;
+    }
     int listener = -1;
     int peer = -1;
     SOCKET ours = INVALID_SOCKET;
@@ -151,10 +158,7 @@ TEST(Winsock, ReadIsPostedOnceUntilRecvAndCloseOnceWithoutSpinning) {
 TEST(Winsock, ResetIsReportedOnClose) {
     Receiver receiver;
     Pair pair(receiver);
-    linger hard{1, 0};
-    ::setsockopt(pair.peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    ::close(pair.peer);
-    pair.peer = -1;
+    pair.ResetPeer();
     ASSERT_TRUE(receiver.PumpUntil(1));
     EXPECT_EQ(receiver.replies.back().event, FD_CLOSE);
     EXPECT_EQ(receiver.replies.back().error, WSAECONNRESET);
@@ -291,10 +295,7 @@ TEST(Winsock, OwnShutdownOfTheReceiveSideIsNoClose) {
     EXPECT_FALSE(receiver.PumpUntil(1, std::chrono::milliseconds(50)));
     EXPECT_EQ(send(pair.ours, "x", 1, 0), 1);
     // A reset from the peer still ends the connection.
-    linger hard{1, 0};
-    ::setsockopt(pair.peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    ::close(pair.peer);
-    pair.peer = -1;
+    pair.ResetPeer();
     ASSERT_TRUE(receiver.PumpUntil(1));
     EXPECT_EQ(receiver.replies.back().event, FD_CLOSE);
 }

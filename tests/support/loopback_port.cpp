@@ -19,6 +19,16 @@ sockaddr_in BindLoopback(int fd) {
     return address;
 }
 
+int ListenOnLoopback(int backlog, std::uint16_t& port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    port = ntohs(BindLoopback(fd).sin_port);
+    if (::listen(fd, backlog) != 0) {
+        ::close(fd);
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
+    return fd;
+}
+
 std::uint16_t ClosedLoopbackPort() {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     std::uint16_t port = ntohs(BindLoopback(fd).sin_port);

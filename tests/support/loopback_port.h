@@ -11,6 +11,10 @@ namespace test_support {
 // std::runtime_error when the system refuses.
 sockaddr_in BindLoopback(int fd);
 
+// A socket listening on 127.0.0.1 at a port of the system's choice, which goes to port; throws
+// std::runtime_error when the system refuses.
+int ListenOnLoopback(int backlog, std::uint16_t& port);
+
 // A port on 127.0.0.1 where nothing listens.
 std::uint16_t ClosedLoopbackPort();
 

@@ -41,9 +41,7 @@ std::string DottedAt(const std::string& bytes, std::size_t at) {
 }  // namespace
 
 ScriptedSocksServer::ScriptedSocksServer(Settings settings) : settings_(std::move(settings)) {
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    port_ = ntohs(BindLoopback(listenFd_).sin_port);
-    if (listen(listenFd_, 16) != 0) throw std::runtime_error("SOCKS test server cannot listen");
+    listenFd_ = ListenOnLoopback(16, port_);
     acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 

@@ -9,6 +9,8 @@
 
 #include <stdexcept>
 
+#include "tests/support/loopback_port.h"
+
 namespace test_support {
 namespace {
 
@@ -33,18 +35,7 @@ TlsTestServer::TlsTestServer(const CertificateAndKey& identity) {
         throw std::runtime_error("TLS test server: cannot load " + identity.certificateFile);
     context_ = context;
 
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listenFd_, 16) != 0 ||
-        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (listenFd_ >= 0) ::close(listenFd_);
-        throw std::runtime_error("TLS test server: cannot listen on 127.0.0.1");
-    }
-    port_ = ntohs(address.sin_port);
+    listenFd_ = ListenOnLoopback(16, port_);
     acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 
