@@ -103,6 +103,8 @@ void THttpCli::StartRequest(THttpRequest Rq) {
 void THttpCli::Login() {
     Trace(loProtSpecInfo, "Login ", connectHost_);
     HookControlSessionClosed();
+    // Whatever is held came before the request about to be sent, so it is not its response.
+    receiveFill_ = 0;
     if (ctrlSocket_->State() == wsConnected) {
         ControlSessionConnected(0);
         return;
