@@ -84,8 +84,9 @@ class LentStream {
 // Runs Get; nothing for a request that ended normally with a final status from 200 to 299, and
 // otherwise why it failed. The client's own failures (an error status, an abort, a body cut short)
 // are reasons, silently. A failure of our own side (the file refused a write, say on a full disk)
-// is no failure of the request: it goes on to end the run.
-std::optional<std::string> GetFailure(THttpCli& client) {
+// is no failure of the request: it goes on to end the run. An answer without a status line ends
+// with status 0, which is no reason a user can read.
+std::optional<std::string> GetFailure(THttpCli& client, std::uint8_t language) {
     try {
         client.Get();
     } catch (const EHttpException& error) {
@@ -96,6 +97,7 @@ std::optional<std::string> GetFailure(THttpCli& client) {
         return error.what();
     }
     if (client.StatusCode() >= 200 && client.StatusCode() <= 299) return std::nullopt;
+    if (client.StatusCode() == 0) return std::string(FailureTextIn(language, FailureText::NotHttp));
     return std::to_string(client.StatusCode()) + " " + client.StatusReason();
 }
 
@@ -181,7 +183,7 @@ std::optional<std::string> FeedMonitor::ReceiveEpisode(const std::string& url,
             [&client] {
                 if (client.State() != httpReady) client.Abort();
             });
-        failure = GetFailure(client);
+        failure = GetFailure(client, UiLanguage);
         if (watchdog.Fired())
             failure = FillIn(FailureTextIn(UiLanguage, FailureText::NothingReceived),
                              {SecondsText(DownloadInactivityLimit)});

@@ -41,6 +41,7 @@ const std::array<std::string_view, 2 * kFailureTextsPerLanguage> kFailureTexts =
     "… und %1 weitere",
     "%1 Sekunden lang keine Daten empfangen",
     "Der Server hat eine leere Datei geschickt",
+    "Der Server hat nicht mit HTTP geantwortet",
 
     "Cannot create %1: %2.",
     "Downloads failed!",
@@ -48,6 +49,7 @@ const std::array<std::string_view, 2 * kFailureTextsPerLanguage> kFailureTexts =
     "… and %1 more",
     "No data received for %1 seconds",
     "The server sent an empty file",
+    "The server did not answer in HTTP",
 };
 
 }  // namespace

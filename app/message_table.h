@@ -26,8 +26,9 @@ enum class FailureText {
     MoreFailures,          // %1 the number of failed episodes not listed
     NothingReceived,       // %1 the seconds the download waited
     EmptyAnswer,
+    NotHttp,  // the server answered without an HTTP status line
 };
-constexpr int kFailureTextsPerLanguage = 6;
+constexpr int kFailureTextsPerLanguage = 7;
 
 // The text in the language (0 German, 1 English).
 std::string_view FailureTextIn(std::uint8_t language, FailureText text);

@@ -64,6 +64,7 @@ void THttpCli::ResetResponseState() {
     failureMessage_.clear();
     documentName_.clear();
     statusCode_ = 0;
+    statusReason_.clear();
     bodyReceivedCount_ = 0;
     bodyBytesSent_ = 0;
     headerLinesSeen_ = 0;

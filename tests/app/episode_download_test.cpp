@@ -131,10 +131,12 @@ TEST_F(EpisodeDownloadTest, FailedDownloadsLeaveNoFileCountNothingAndAreListed) 
     episodes_.AddConnection(NormalResponse(200, ""));
     AddFeedOf({"closed.mp3"});
     episodes_.AddConnection(test_support::RawResponse("HTTP/1.0 200 OK\r\n\r\n"));
+    AddFeedOf({"garbage.mp3"});
+    episodes_.AddConnection(test_support::RawResponse("<html>no status line</html>\r\n\r\nbody"));
 
     monitor_->Button3Click();
 
-    EXPECT_EQ(episodes_.Requests().size(), 7u);
+    EXPECT_EQ(episodes_.Requests().size(), 8u);
     EXPECT_FALSE(fs::exists(folder_ + "missing.mp3"));
     EXPECT_TRUE(fs::is_empty(folder_));
     EXPECT_EQ(monitor_->NewFileCount, 0);
@@ -144,7 +146,7 @@ TEST_F(EpisodeDownloadTest, FailedDownloadsLeaveNoFileCountNothingAndAreListed) 
     for (const FailedDownload& failed : monitor_->FailedDownloads())
         reasons.push_back(failed.FileName + ": " + failed.Reason);
     const std::string cutShort = "cut.mp3: Connection closed before the end of the document";
-    ASSERT_EQ(reasons.size(), 7u);
+    ASSERT_EQ(reasons.size(), 8u);
     EXPECT_EQ(reasons[0], "missing.mp3: 404 Not Found");
     EXPECT_EQ(reasons[1], "refused.mp3: 401 Unauthorized");
     EXPECT_EQ(reasons[2], cutShort);
@@ -152,6 +154,7 @@ TEST_F(EpisodeDownloadTest, FailedDownloadsLeaveNoFileCountNothingAndAreListed) 
     EXPECT_EQ(reasons[4].rfind("reset.mp3: ", 0), 0u) << reasons[4];
     EXPECT_EQ(reasons[5], "empty.mp3: Der Server hat eine leere Datei geschickt");
     EXPECT_EQ(reasons[6], "closed.mp3: Der Server hat eine leere Datei geschickt");
+    EXPECT_EQ(reasons[7], "garbage.mp3: Der Server hat nicht mit HTTP geantwortet");
     std::string listed = "Diese Downloads sind fehlgeschlagen:";
     for (const auto& reason : reasons)
         listed += "\n" + reason;
