@@ -5,8 +5,9 @@
 // events delivered; a relocation is announced once. Header lines never exceed the receive buffer.
 // Where the outcome rightly depends on how the reads fall rather than on the bytes, the runs are
 // compared less or not at all: a line too long for the buffer (cut where the reads fall: compared
-// up to it), bytes a server sends beyond its response, a close that comes with the last bytes, a
-// reset after a complete answer (its error code), and a HEAD answer that carries a document.
+// up to it, a headerless answer's first line included), bytes a server sends beyond its response, a
+// close that comes with the last bytes, a reset after a complete answer (its error code), and a
+// HEAD answer that carries a document.
 #include "http/fuzz/http_response_check.h"
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "http/fuzz/scripted_socket.h"
@@ -61,6 +63,7 @@ struct Outcome {
     std::vector<std::string> documents;  // each as it stood at its end
     int requestsDone = 0;
     bool leftOver = false;  // an answer ran on beyond the response the client read from it
+    bool headerlessLineNext = false;  // the next document data is a headerless answer's first line
     std::uint16_t doneError = 0;
     bool operator==(const Outcome&) const = default;
 
@@ -98,12 +101,18 @@ void Record(FuzzedClient& client, Outcome& outcome) {
     client.OnHeaderEnd = [&events](THttpCli* sender) {
         events.push_back("header end " + std::to_string(sender->StatusCode()));
     };
-    client.OnDocBegin = [&](THttpCli*) {
+    client.OnDocBegin = [&](THttpCli* sender) {
         events.push_back("doc begin");
         outcome.lastDocument.clear();
+        outcome.headerlessLineNext =
+            sender->StatusCode() == 0 && sender->ResponseHeaderLines().empty();
     };
     client.OnDocData = [&](THttpCli*, const char* data, int length) {
         outcome.Require(length > 0, "document data is never empty");
+        // Quoted, so that a line cut where the reads fell ends the comparison there.
+        if (std::exchange(outcome.headerlessLineNext, false))
+            events.push_back("headerless line " +
+                             std::string(data, static_cast<std::size_t>(length)));
         outcome.lastDocument.append(data, static_cast<std::size_t>(length));
     };
     client.OnDocEnd = [&](THttpCli*) {
