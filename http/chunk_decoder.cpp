@@ -45,7 +45,8 @@ TChunkDecoder::Piece TChunkDecoder::Next(const char*& pos, const char* end) {
                 ++pos;
                 break;
             case chunkExtension:
-                if (SkipPastLineEnd(pos, end)) phase_ = chunkData;
+                if (SkipPastLineEnd(pos, end))
+                    phase_ = chunkLength_ == 0 ? chunkTrailer : chunkData;
                 break;
             case chunkData: {
                 auto n = static_cast<int>(
@@ -59,12 +60,22 @@ TChunkDecoder::Piece TChunkDecoder::Next(const char*& pos, const char* end) {
             }
             case chunkDataEnd:
                 if (SkipPastLineEnd(pos, end)) {
-                    phase_ = chunkLength_ == 0 ? chunkDone : chunkSize;
+                    phase_ = chunkSize;
                     chunkLength_ = 0;
                     sizeDigitSeen_ = false;
                     chunkBytesRead_ = 0;
                 }
                 break;
+            case chunkTrailer: {
+                const char byte = *pos++;
+                if (byte == '\n') {
+                    if (trailerLineEmpty_) phase_ = chunkDone;
+                    trailerLineEmpty_ = true;
+                } else if (byte != '\r') {
+                    trailerLineEmpty_ = false;
+                }
+                break;
+            }
             case chunkDone:
                 return {};
         }

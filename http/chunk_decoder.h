@@ -1,13 +1,13 @@
 // The decoder of the chunked transfer coding: size line (hexadecimal, an extension after it
-// skipped), data, line end, and so on until the zero-size chunk and the line after it. Trailer
-// fields are not read: after the zero-size line the decoder skips one line and stops.
+// skipped), data, line end, and so on until the zero-size chunk; then trailer fields, skipped up to
+// the blank line that ends them, so that none is left to be read as the next response.
 #pragma once
 
 #include <cstdint>
 
 class TChunkDecoder {
   public:
-    enum Phase { chunkSize, chunkExtension, chunkData, chunkDataEnd, chunkDone };
+    enum Phase { chunkSize, chunkExtension, chunkData, chunkDataEnd, chunkTrailer, chunkDone };
 
     struct Piece {
         const char* data = nullptr;
@@ -41,4 +41,5 @@ class TChunkDecoder {
     bool failed_ = false;
     bool sizeDigitSeen_ = false;
     bool sizeRead_ = false;
+    bool trailerLineEmpty_ = true;
 };

@@ -77,6 +77,23 @@ TEST_F(HttpResponseTest, ChunkExtensionsAreSkippedAndHexSizesRead) {
     EXPECT_TRUE(h.HasTrace("ChunkLength = 500"));
 }
 
+// Trailer fields end with their own blank line; one arriving late must not be read as the start of
+// the next response on the kept connection.
+TEST_F(HttpResponseTest, ChunkedTrailerFieldsAreReadToTheirEnd) {
+    ScriptedResponse first{{{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                             "5\r\nhello\r\n0\r\nX-Checksum: 1\r\nX-Other: 2\r\n"},
+                            {"\r\n", 50ms}},
+                           AfterResponse::KeepOpen};
+    server.AddConnection({first, NormalResponse(200, "second")});
+    h.cli.SetRequestVer("1.1");
+    EXPECT_FALSE(h.Get(server.Url("/1")).raised);
+    GetOutcome second = h.Get(server.Url("/2"));
+    EXPECT_FALSE(second.raised) << second.message;
+    EXPECT_EQ(h.body.Data(), "hellosecond");
+    EXPECT_EQ(h.cli.StatusCode(), 200);
+    EXPECT_EQ(server.AcceptedConnections(), 1);
+}
+
 // A length given beside the chunks counts the decoded document, not the bytes on the wire: the
 // chunks alone decide where the document ends.
 TEST_F(HttpResponseTest, ChunkedBodyWithALengthEndsAtTheLastChunk) {
