@@ -91,7 +91,6 @@ TEST_F(HttpsTest, FollowsRelocationsBetweenHttpAndHttps) {
 }
 
 TEST_F(HttpsTest, ThroughTheProxyByConnect) {
-    if (FindProgram("tinyproxy").empty()) GTEST_SKIP() << "tinyproxy is not installed";
     LocalTinyproxy proxy;
     h.cli.Proxy = "127.0.0.1";
     h.cli.ProxyPort = std::to_string(proxy.Port());
@@ -102,6 +101,22 @@ TEST_F(HttpsTest, ThroughTheProxyByConnect) {
         ASSERT_FALSE(outcome.raised) << outcome.message;
         EXPECT_TRUE(h.body.Data() == episode);
     }
+}
+
+// The session starts once the SOCKS server has connected, and the name it looked up is the one
+// the certificate is checked against.
+TEST_F(HttpsTest, ThroughSocks5WithTheServerLookingUpTheName) {
+    LocalMicrosocks socks;
+    h.cli.SocksServer = "127.0.0.1";
+    h.cli.SocksPort = std::to_string(socks.Port());
+    h.cli.SocksLevel = "5";
+    int socksConnects = 0;
+    h.cli.OnSocksConnected = [&](THttpCli*, std::uint16_t error) { socksConnects += error == 0; };
+    GetOutcome outcome = h.Get("https://localhost:" + std::to_string(tls.Port()) + "/hop");
+    ASSERT_FALSE(outcome.raised) << outcome.message;
+    EXPECT_TRUE(h.body.Data() == episode);
+    EXPECT_EQ(socksConnects, CountTraces("connect to "));
+    EXPECT_GE(socksConnects, 1);
 }
 
 TEST(HttpsProxyTest, RefusedConnectEndsWithTheProxyAnswer) {
@@ -123,7 +138,6 @@ TEST(HttpsProxyTest, RefusedConnectEndsWithTheProxyAnswer) {
 }
 
 TEST(HttpsProxyTest, ProxyCredentialsGoWithTheConnectOnly) {
-    if (FindProgram("tinyproxy").empty()) GTEST_SKIP() << "tinyproxy is not installed";
     LocalTinyproxy proxy("BasicAuth me secret");
     TlsTestServer origin(Certificates().server);
     origin.AddConnection({"HTTP/1.0 200 OK\r\n\r\nthrough"});
