@@ -7,6 +7,7 @@
 #include "app/enclosure_scan.h"
 #include "app/feed_fetch.h"
 #include "app/feed_monitor.h"
+#include "app/legible_text.h"
 #include "app/message_table.h"
 #include "app/run_lock.h"
 #include "platform/application.h"
@@ -114,7 +115,7 @@ void FeedMonitor::XML_einlesen(std::uint16_t index, std::string document) {
     entry.EnclosureUrls = std::move(urls);
 
     if (entry.EnclosureUrls.empty()) {
-        std::string question = MessageText(0) + entry.FeedUrl + MessageText(1);
+        std::string question = MessageText(0) + LegibleText(entry.FeedUrl) + MessageText(1);
         // A feed that failed only this once must not be lost to a reflex press of Enter.
         if (platform::App().MessageBox(question, MessageText(2),
                                        platform::MessageBoxButtons::YesNoDefaultNo) ==
