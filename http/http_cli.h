@@ -286,6 +286,7 @@ class THttpCli : public platform::TComponent {
     std::string TargetPathToSend() const;  // inside a tunnel, the path alone
     void OpenTunnel();
     void ReadTunnelAnswer();
+    void TakeTunnelRefusal();
 
     // Relocation (http_relocation.cpp).
     void HandleLocationHeader(const std::string& value);

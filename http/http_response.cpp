@@ -9,13 +9,6 @@
 
 namespace {
 
-std::string LowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    });
-    return text;
-}
-
 std::string UpperCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
         return static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);

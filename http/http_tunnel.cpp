@@ -1,6 +1,8 @@
 // https through an HTTP proxy: the connection to the proxy first carries "CONNECT host:port",
 // and once the proxy answers 2xx, TLS to the origin server runs through it and the request is
-// sent inside as to the server itself. Any other answer ends the request with its status.
+// sent inside as to the server itself. Any other answer is the request's response, read like one:
+// a 407 is answered with the proxy credentials (Basic, or NTLM on the kept connection) by another
+// CONNECT, and any other refusal ends the request with its status.
 #include "http/http_cli.h"
 #include "http/url.h"
 
@@ -38,8 +40,11 @@ void THttpCli::OpenTunnel() {
     std::string request =
         "CONNECT " + tunnelOrigin_ + " HTTP/1.1\r\nHost: " + tunnelOrigin_ + "\r\n";
     if (!Agent.empty()) request += "User-Agent: " + Agent + "\r\n";
-    // Basic credentials go with the CONNECT itself; an NTLM exchange is not run for a tunnel.
-    if (proxyAuth_.basic == basicCredentialsSent) request += ProxyAuthorizationLine() + "\r\n";
+    // NTLM authenticates the connection: the proxy must keep it for the next CONNECT.
+    if (proxyAuth_.ntlm == ntlmNegotiateSent || proxyAuth_.ntlm == ntlmAuthenticateSent)
+        request += "Proxy-Connection: Keep-Alive\r\n";
+    const std::string authorization = ProxyAuthorizationLine();
+    if (!authorization.empty()) request += authorization + "\r\n";
     request += "\r\n";
     Trace(loProtSpecInfo, "CONNECT ", tunnelOrigin_);
     try {
@@ -53,18 +58,24 @@ void THttpCli::ReadTunnelAnswer() {
     const std::string line = lastResponseLine_;
     if (!line.empty()) {
         responseHeaderLines_.push_back(line);
-        if (headerLinesSeen_++ == 0) ParseStatusLine(line);
+        if (headerLinesSeen_++ == 0) {
+            ParseStatusLine(line);
+            // The CONNECT went as HTTP/1.1: the proxy keeps the connection unless it says not.
+            closeReq_ = responseVersion_ == "1.0";
+        }
         return;
     }
     if (headerLinesSeen_ == 0) return;  // blank lines before the status line
     nextStep_ = nullptr;
-    headerLinesSeen_ = 0;
-    // The origin server speaks only after the ClientHello; nothing else may follow the answer.
-    receiveFill_ = 0;
     if (statusCode_ >= 200 && statusCode_ < 300) {
+        headerLinesSeen_ = 0;
+        // The origin server speaks only after the ClientHello; nothing else may follow the answer.
+        receiveFill_ = 0;
         responseHeaderLines_.clear();
         statusCode_ = 0;
         statusReason_.clear();
+        if (proxyAuth_.ntlm != ntlmIdle) proxyAuth_.ntlm = ntlmFinished;
+        if (proxyAuth_.basic != basicIdle) proxyAuth_.basic = basicFinished;
         ctrlSocket_->StartSslHandshake();
         return;
     }
@@ -73,5 +84,17 @@ void THttpCli::ReadTunnelAnswer() {
         return;
     }
     Trace(loProtSpecInfo, "CONNECT refused: ", statusCode_);
-    ctrlSocket_->CloseLater();
+    TakeTunnelRefusal();
+}
+
+// The refusal is read as the response: its fields, then its body as the document, after which the
+// connection is free for another CONNECT. A relocation is not followed: the proxy does not choose
+// where a secure request goes.
+void THttpCli::TakeTunnelRefusal() {
+    for (std::size_t i = 1; i < responseHeaderLines_.size(); ++i)
+        if (LowerCase(responseHeaderLines_[i].substr(0, 9)) != "location:")
+            ParseHeaderField(responseHeaderLines_[i]);
+    RaiseHeaderBegin();
+    if (AbortedDuringEvent()) return;
+    EndOfHeader();
 }

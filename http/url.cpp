@@ -5,13 +5,6 @@
 
 namespace {
 
-std::string LowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    });
-    return text;
-}
-
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
 }
@@ -132,6 +125,13 @@ void SplitUrl(const std::string& URL, std::string& Proto, std::string& User, std
     std::string authority = rest.substr(0, pathStart);
     if (pathStart != std::string::npos) Path = rest.substr(pathStart);
     SplitAuthority(authority, User, Pass, Host, Port);
+}
+
+std::string LowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    });
+    return text;
 }
 
 std::string DefaultPort(const std::string& scheme) {

@@ -16,6 +16,9 @@ std::string DefaultPort(const std::string& scheme);
 // The position (from 1) at which the last occurrence of Sub in S begins; 0 when there is none.
 int LastPos(const std::string& Sub, const std::string& S);
 
+// A–Z become a–z; every other byte stays (header names and schemes are ASCII).
+std::string LowerCase(std::string text);
+
 bool IsHexChar(char ch);
 // The digit's value; only meaningful when IsHexChar(ch).
 int HexCharValue(char ch);

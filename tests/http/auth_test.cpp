@@ -248,6 +248,30 @@ TEST_F(HttpAuthTest, ProxyNtlmRunsOnOneKeptConnection) {
     ExpectStateFault([this] { h.cli.BeginProxyNtlm(); }, "Unexpected ProxyAuthNTLMState");
 }
 
+// For https the exchange runs in CONNECTs, which share the connection the tunnel then opens on.
+TEST_F(HttpAuthTest, ProxyNtlmOpensATunnelOnOneKeptConnection) {
+    UseServerAsProxy();
+    h.cli.ProxyUsername = "proxyuser";
+    h.cli.ProxyPassword = kExamplePassword;
+    server.AddConnection(
+        {Refusal(407, {"NTLM"}, true),
+         Refusal(407, {"NTLM " + kExampleType2}, true, "<html>again</html>"),
+         test_support::RawResponse("HTTP/1.1 200 Connection established\r\n\r\n")});
+    GetOutcome outcome = h.Get("https://example.org/e.mp3");
+
+    ASSERT_EQ(server.Requests().size(), 3u);
+    EXPECT_EQ(server.AcceptedConnections(), 1);
+    EXPECT_TRUE(Request(0).raw.starts_with("CONNECT example.org:443 HTTP/1.1\r\n"));
+    EXPECT_EQ(HeaderOf(Request(1), "Proxy-Authorization"), kType1);
+    EXPECT_EQ(HeaderOf(Request(1), "Proxy-Connection"), "Keep-Alive");
+    ExpectExampleType3(HeaderOf(Request(2), "Proxy-Authorization"), "proxyuser");
+    // The tunnel opened, with no TLS server behind it; nothing of the refusals was kept.
+    EXPECT_TRUE(outcome.raised);
+    EXPECT_NE(h.cli.StatusCode(), 407);
+    EXPECT_EQ(h.body.Data(), "");
+    EXPECT_EQ(h.requestDoneCount, 1);
+}
+
 TEST_F(HttpAuthTest, PostSendsItsBodyAgainOnlyWithTheType3Message) {
     platform::MemoryStream upload;
     upload.Write("field=value", 11);

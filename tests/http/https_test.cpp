@@ -119,6 +119,7 @@ TEST_F(HttpsTest, ThroughSocks5WithTheServerLookingUpTheName) {
     EXPECT_GE(socksConnects, 1);
 }
 
+// The refusal is the answer, its page the document, as for a request the proxy refuses over http.
 TEST(HttpsProxyTest, RefusedConnectEndsWithTheProxyAnswer) {
     ScriptedHttpServer proxy;
     proxy.AddConnection(NormalResponse(403, "no tunnels here"));
@@ -128,7 +129,7 @@ TEST(HttpsProxyTest, RefusedConnectEndsWithTheProxyAnswer) {
     EXPECT_TRUE(outcome.raised);
     EXPECT_EQ(outcome.errorNumber, 403);
     EXPECT_EQ(h.cli.StatusCode(), 403);
-    EXPECT_EQ(h.body.Data(), "");
+    EXPECT_EQ(h.body.Data(), "no tunnels here");
     ASSERT_EQ(proxy.Requests().size(), 1u);
     EXPECT_EQ(proxy.Requests()[0].raw,
               "CONNECT podcasts.example:443 HTTP/1.1\r\nHost: podcasts.example:443\r\n"
@@ -137,22 +138,27 @@ TEST(HttpsProxyTest, RefusedConnectEndsWithTheProxyAnswer) {
     EXPECT_EQ(h.requestDoneCount, 1);
 }
 
+// Sent with the first CONNECT, or with a second one when the proxy's challenge asks for them; its
+// refusal page is no part of the episode.
 TEST(HttpsProxyTest, ProxyCredentialsGoWithTheConnectOnly) {
     LocalTinyproxy proxy("BasicAuth me secret");
-    TlsTestServer origin(Certificates().server);
-    origin.AddConnection({"HTTP/1.0 200 OK\r\n\r\nthrough"});
-    ClientHarness h;
-    h.cli.SslExtraCaFile = Certificates().caFile;
-    h.cli.Proxy = "127.0.0.1:" + std::to_string(proxy.Port());
-    h.cli.ProxyUsername = "me";
-    h.cli.ProxyPassword = "secret";
-    h.cli.ProxyAuthScheme = httpSchemeBasic;
-    GetOutcome outcome = h.Get(origin.Url("/ep.mp3"));
-    ASSERT_FALSE(outcome.raised) << outcome.message;
-    EXPECT_EQ(h.body.Data(), "through");
-    ASSERT_EQ(origin.Requests().size(), 1u);
-    EXPECT_TRUE(origin.Requests()[0].starts_with("GET /ep.mp3 HTTP/1.0\r\n"));
-    EXPECT_EQ(origin.Requests()[0].find("Proxy-"), std::string::npos);
+    for (THttpAuthScheme scheme : {httpSchemeBasic, httpSchemeNone}) {
+        SCOPED_TRACE(scheme);
+        TlsTestServer origin(Certificates().server);
+        origin.AddConnection({"HTTP/1.0 200 OK\r\n\r\nthrough"});
+        ClientHarness h;
+        h.cli.SslExtraCaFile = Certificates().caFile;
+        h.cli.Proxy = "127.0.0.1:" + std::to_string(proxy.Port());
+        h.cli.ProxyUsername = "me";
+        h.cli.ProxyPassword = "secret";
+        h.cli.ProxyAuthScheme = scheme;
+        GetOutcome outcome = h.Get(origin.Url("/ep.mp3"));
+        ASSERT_FALSE(outcome.raised) << outcome.message;
+        EXPECT_EQ(h.body.Data(), "through");
+        ASSERT_EQ(origin.Requests().size(), 1u);
+        EXPECT_TRUE(origin.Requests()[0].starts_with("GET /ep.mp3 HTTP/1.0\r\n"));
+        EXPECT_EQ(origin.Requests()[0].find("Proxy-"), std::string::npos);
+    }
 }
 
 TEST(HttpsFailureTest, FailedSessionsEndLikeAFailedConnect) {
