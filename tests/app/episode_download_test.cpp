@@ -220,12 +220,19 @@ TEST_F(EpisodeDownloadTest, BothCancelButtonsWorkWhileAServerIsSilent) {
     AddFeedOf({"silent-too.mp3"});
     episodes_.AddConnection(test_support::StalledResponse());
     AddFeedOf({"never-fetched.mp3"});
-    // The user clicks once each request has reached its silent server.
+    // The user clicks once each request has reached its silent server, each button once: the
+    // second download may be under way before the server has seen its request.
+    int clicks = 0;
     platform::HWND clicker = platform::AllocateHWnd(
         [&](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
-            std::size_t requests = episodes_.Requests().size();
-            if (requests == 1 && monitor_->NewFileCount == 1) monitor_->CancelCurrentDownload();
-            if (requests == 2 && !monitor_->CancelAll) monitor_->CancelAllDownloads();
+            const std::size_t requests = episodes_.Requests().size();
+            if (clicks == 0 && requests == 1) {
+                ++clicks;
+                monitor_->CancelCurrentDownload();
+            } else if (clicks == 1 && requests == 2) {
+                ++clicks;
+                monitor_->CancelAllDownloads();
+            }
             return platform::LRESULT{0};
         });
     platform::SetTimer(clicker, 1, 10);
