@@ -66,6 +66,12 @@ void THttpCli::ReadTunnelAnswer() {
         return;
     }
     if (headerLinesSeen_ == 0) return;  // blank lines before the status line
+    if (statusCode_ >= 100 && statusCode_ < 200) {
+        // An interim answer: the real one follows.
+        headerLinesSeen_ = 0;
+        responseHeaderLines_.clear();
+        return;
+    }
     nextStep_ = nullptr;
     if (statusCode_ >= 200 && statusCode_ < 300) {
         headerLinesSeen_ = 0;

@@ -119,10 +119,13 @@ TEST_F(HttpsTest, ThroughSocks5WithTheServerLookingUpTheName) {
     EXPECT_GE(socksConnects, 1);
 }
 
-// The refusal is the answer, its page the document, as for a request the proxy refuses over http.
+// The refusal is the answer, its page the document, as for a request the proxy refuses over http;
+// an interim answer before it is passed over.
 TEST(HttpsProxyTest, RefusedConnectEndsWithTheProxyAnswer) {
     ScriptedHttpServer proxy;
-    proxy.AddConnection(NormalResponse(403, "no tunnels here"));
+    ScriptedResponse refusal = NormalResponse(403, "no tunnels here");
+    refusal.pieces.insert(refusal.pieces.begin(), {"HTTP/1.1 100 Continue\r\n\r\n"});
+    proxy.AddConnection(refusal);
     ClientHarness h;
     h.cli.Proxy = "127.0.0.1:" + std::to_string(proxy.Port());
     GetOutcome outcome = h.Get("https://podcasts.example/ep.mp3");
