@@ -21,7 +21,8 @@ void THttpCli::GetBodyLineNext() {
             DeliverBody(bodyBlock_, bodyDataLen_);
             if (AbortedDuringEvent()) return;
         }
-        if (bodyReceivedCount_ == documentLength_) {
+        // A headerless answer's first line is delivered whole and may pass the length.
+        if (documentLength_ != -1 && bodyReceivedCount_ >= documentLength_) {
             Trace(loProtSpecInfo, "End of document");
             EndOfDocument();
         }

@@ -98,6 +98,12 @@ bool THttpCli::ReceiveIntoBuffer(int& count) {
         count = ctrlSocket_->Receive(receiveBuffer_ + receiveFill_, room);
         return true;
     }
+    // Held data the client has not taken cannot grow further: the trick below needs the buffer's
+    // last bytes.
+    if (receiveFill_ > kReceiveRoom) {
+        FailProtocol("Data from the server that the client cannot take");
+        return false;
+    }
     // A line longer than the buffer: keep its end and what follows, drop the middle.
     char scratch[25];
     int scratchCount = ctrlSocket_->Receive(scratch, sizeof scratch);
@@ -285,6 +291,11 @@ void THttpCli::EndOfHeader() {
     if (responseVersion_ == "1.1" && statusCode_ == 100) {
         responseHeaderLines_.clear();
         headerLinesSeen_ = -1;
+        // The interim header says nothing of the body that follows the final one.
+        documentLength_ = -1;
+        transferCoding_.clear();
+        contentType_.clear();
+        contentCodingHeader_.clear();
         return;
     }
     RaiseHeaderEnd();

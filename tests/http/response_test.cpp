@@ -108,15 +108,16 @@ TEST_F(HttpResponseTest, ChunkedBodyWithALengthEndsAtTheLastChunk) {
     EXPECT_EQ(h.lastErrCode, 0);
 }
 
+// Nothing of the interim header, its length included, applies to the response that follows.
 TEST_F(HttpResponseTest, InterimContinueResponseIsPassedOver) {
     server.AddConnection(
-        RawResponse("HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n"
-                    "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+        RawResponse("HTTP/1.1 100 Continue\r\nX-Interim: 1\r\nContent-Length: 1\r\n\r\n"
+                    "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nok"));
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
     EXPECT_EQ(h.EventsStartingWith("HeaderBegin").size(), 1u);
     EXPECT_EQ(h.EventsStartingWith("HeaderEnd").size(), 1u);
     EXPECT_EQ(h.cli.ResponseHeaderLines(),
-              (std::vector<std::string>{"HTTP/1.1 200 OK", "Content-Length: 2"}));
+              (std::vector<std::string>{"HTTP/1.1 200 OK", "Connection: close"}));
     EXPECT_EQ(h.body.Data(), "ok");
 }
 
