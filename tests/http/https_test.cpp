@@ -164,6 +164,29 @@ TEST(HttpsProxyTest, ProxyCredentialsGoWithTheConnectOnly) {
     }
 }
 
+// Once the tunnel is open the proxy side is done: a pre-armed NTLM exchange with the proxy does not
+// hold back the server's own credentials inside it.
+TEST(HttpsProxyTest, AnOpenTunnelEndsTheProxySideOfAuthentication) {
+    LocalTinyproxy proxy;
+    TlsTestServer origin(Certificates().server);
+    origin.AddConnection({"HTTP/1.0 200 OK\r\n\r\nthrough"});
+    ClientHarness h;
+    h.cli.SslExtraCaFile = Certificates().caFile;
+    h.cli.Proxy = "127.0.0.1:" + std::to_string(proxy.Port());
+    h.cli.ProxyUsername = "me";
+    h.cli.ProxyPassword = "secret";
+    h.cli.ProxyAuthScheme = httpSchemeNtlm;
+    h.cli.Username = "user";
+    h.cli.Password = "pass";
+    h.cli.ServerAuthScheme = httpSchemeBasic;
+    GetOutcome outcome = h.Get(origin.Url("/ep.mp3"));
+    ASSERT_FALSE(outcome.raised) << outcome.message;
+    ASSERT_EQ(origin.Requests().size(), 1u);
+    EXPECT_NE(origin.Requests()[0].find("\r\nAuthorization: Basic dXNlcjpwYXNz\r\n"),
+              std::string::npos);
+    EXPECT_EQ(h.cli.ProxyAuthNtlmState(), ntlmFinished);
+}
+
 TEST(HttpsFailureTest, FailedSessionsEndLikeAFailedConnect) {
     const auto& certificates = Certificates();
     struct Case {
