@@ -141,6 +141,14 @@ TEST(HttpsProxyTest, RefusedConnectEndsWithTheProxyAnswer) {
     EXPECT_EQ(h.requestDoneCount, 1);
 }
 
+// The client trusts the test CA and reaches https servers through the proxy as "me", "secret".
+void UseProxyWithCredentials(ClientHarness& h, const LocalTinyproxy& proxy) {
+    h.cli.SslExtraCaFile = Certificates().caFile;
+    h.cli.Proxy = "127.0.0.1:" + std::to_string(proxy.Port());
+    h.cli.ProxyUsername = "me";
+    h.cli.ProxyPassword = "secret";
+}
+
 // Sent with the first CONNECT, or with a second one when the proxy's challenge asks for them; its
 // refusal page is no part of the episode.
 TEST(HttpsProxyTest, ProxyCredentialsGoWithTheConnectOnly) {
@@ -150,10 +158,7 @@ TEST(HttpsProxyTest, ProxyCredentialsGoWithTheConnectOnly) {
         TlsTestServer origin(Certificates().server);
         origin.AddConnection({"HTTP/1.0 200 OK\r\n\r\nthrough"});
         ClientHarness h;
-        h.cli.SslExtraCaFile = Certificates().caFile;
-        h.cli.Proxy = "127.0.0.1:" + std::to_string(proxy.Port());
-        h.cli.ProxyUsername = "me";
-        h.cli.ProxyPassword = "secret";
+        UseProxyWithCredentials(h, proxy);
         h.cli.ProxyAuthScheme = scheme;
         GetOutcome outcome = h.Get(origin.Url("/ep.mp3"));
         ASSERT_FALSE(outcome.raised) << outcome.message;
@@ -171,10 +176,7 @@ TEST(HttpsProxyTest, AnOpenTunnelEndsTheProxySideOfAuthentication) {
     TlsTestServer origin(Certificates().server);
     origin.AddConnection({"HTTP/1.0 200 OK\r\n\r\nthrough"});
     ClientHarness h;
-    h.cli.SslExtraCaFile = Certificates().caFile;
-    h.cli.Proxy = "127.0.0.1:" + std::to_string(proxy.Port());
-    h.cli.ProxyUsername = "me";
-    h.cli.ProxyPassword = "secret";
+    UseProxyWithCredentials(h, proxy);
     h.cli.ProxyAuthScheme = httpSchemeNtlm;
     h.cli.Username = "user";
     h.cli.Password = "pass";
