@@ -39,6 +39,8 @@ class ScriptedSocket : public TWSocket {
     const std::string& Sent() const { return sent_; }
     // A request came while bytes of the previous answer were still unread.
     bool LeftOver() const { return leftOver_; }
+    // Bytes of the current answer wait to be read.
+    bool HoldsUnread() const { return !inbound_.empty(); }
     // The server closes the connection (what it sent before is read first).
     void HangUp() { Post(Event::PeerClosed); }
 
