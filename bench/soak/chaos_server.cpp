@@ -16,9 +16,12 @@
 #include <thread>
 
 #include "tests/support/loopback_port.h"
+#include "tests/support/send_all.h"
 
 namespace soak {
 namespace {
+
+using test_support::SendAll;
 
 enum class Answer { Good, CutShort, Reset, Stall, Garbage, Relocation, ErrorPage };
 
@@ -33,15 +36,6 @@ std::uint64_t NameHash(const std::string& name) {
     for (unsigned char c : name)
         hash = (hash ^ c) * 1099511628211ull;
     return hash;
-}
-
-void SendAll(int fd, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return;
-        sent += static_cast<std::size_t>(n);
-    }
 }
 
 std::string ReadRequestPath(int fd) {

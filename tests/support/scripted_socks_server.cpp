@@ -10,22 +10,13 @@
 #include <stdexcept>
 
 #include "tests/support/loopback_port.h"
+#include "tests/support/send_all.h"
 
 namespace test_support {
 
 namespace {
 
 constexpr int kPollSliceMs = 20;
-
-bool SendAll(int fd, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        ssize_t count = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (count <= 0) return false;
-        sent += static_cast<std::size_t>(count);
-    }
-    return true;
-}
 
 std::uint16_t PortAt(const std::string& bytes, std::size_t at) {
     return static_cast<std::uint16_t>((static_cast<unsigned char>(bytes[at]) << 8) |

@@ -10,21 +10,9 @@
 #include <stdexcept>
 
 #include "tests/support/loopback_port.h"
+#include "tests/support/send_all.h"
 
 namespace test_support {
-namespace {
-
-void WriteInClear(int fd, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        ssize_t count = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (count <= 0) return;
-        sent += static_cast<std::size_t>(count);
-    }
-}
-
-}  // namespace
-
 TlsTestServer::TlsTestServer(const CertificateAndKey& identity) {
     // OpenSSL writes with write(): a client that has gone must not end the test program.
     ::signal(SIGPIPE, SIG_IGN);
@@ -82,7 +70,7 @@ void TlsTestServer::Serve(int fd, TlsScript script) {
     timeval timeout{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     if (script.inClear) {
-        WriteInClear(fd, script.response);
+        SendAll(fd, script.response);
         ::close(fd);
         return;
     }
