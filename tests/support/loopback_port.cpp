@@ -1,12 +1,19 @@
 #include "tests/support/loopback_port.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <stdexcept>
 
 namespace test_support {
+
+int AcceptWithin(int listenFd, int sliceMs, int extraFlags) {
+    pollfd entry{listenFd, POLLIN, 0};
+    if (::poll(&entry, 1, sliceMs) <= 0) return -1;
+    return ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | extraFlags);
+}
 
 sockaddr_in BindLoopback(int fd) {
     sockaddr_in address{};

@@ -15,6 +15,10 @@ sockaddr_in BindLoopback(int fd);
 // std::runtime_error when the system refuses.
 int ListenOnLoopback(int backlog, std::uint16_t& port);
 
+// The next connection accepted on listenFd (close-on-exec, plus extraFlags such as
+// SOCK_NONBLOCK) within sliceMs, or -1: accept loops wait in slices to see their stop flag.
+int AcceptWithin(int listenFd, int sliceMs, int extraFlags = 0);
+
 // A port on 127.0.0.1 where nothing listens.
 std::uint16_t ClosedLoopbackPort();
 

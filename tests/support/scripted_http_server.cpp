@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "tests/support/loopback_port.h"
+
 namespace test_support {
 namespace {
 
@@ -186,9 +188,7 @@ bool ScriptedHttpServer::WaitForRequests(std::size_t count,
 
 void ScriptedHttpServer::AcceptLoop() {
     while (!stopping_ && !stopListening_) {
-        pollfd entry{listenFd_, POLLIN, 0};
-        if (poll(&entry, 1, kPollSliceMs) <= 0) continue;
-        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        int fd = AcceptWithin(listenFd_, kPollSliceMs, SOCK_NONBLOCK);
         if (fd < 0) continue;
         std::lock_guard lock(mutex_);
         std::vector<ScriptedResponse> script;

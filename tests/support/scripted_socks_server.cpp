@@ -54,9 +54,7 @@ std::vector<ScriptedSocksServer::ConnectRequest> ScriptedSocksServer::Requests()
 
 void ScriptedSocksServer::AcceptLoop() {
     while (!stopping_) {
-        pollfd entry{listenFd_, POLLIN, 0};
-        if (poll(&entry, 1, kPollSliceMs) <= 0) continue;
-        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        int fd = AcceptWithin(listenFd_, kPollSliceMs);
         if (fd >= 0) connectionThreads_.emplace_back([this, fd] { Serve(fd); });
     }
     close(listenFd_);

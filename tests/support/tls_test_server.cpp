@@ -2,7 +2,6 @@
 
 #include <netinet/in.h>
 #include <openssl/ssl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -51,9 +50,7 @@ std::vector<std::string> TlsTestServer::Requests() const {
 
 void TlsTestServer::AcceptLoop() {
     while (!stopping_) {
-        pollfd waiting{listenFd_, POLLIN, 0};
-        if (::poll(&waiting, 1, 50) <= 0) continue;
-        int fd = ::accept(listenFd_, nullptr, nullptr);
+        int fd = AcceptWithin(listenFd_, 50);
         if (fd < 0) continue;
         std::lock_guard lock(mutex_);
         if (scripts_.empty()) {
