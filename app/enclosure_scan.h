@@ -5,6 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/episode_file_name.h"
+#include "app/xml_text.h"
+
 namespace app {
 
 struct FeedEnclosures {
@@ -23,15 +26,8 @@ struct FeedEnclosures {
 // enclosures outside any item, it is the last enclosure in document order.
 FeedEnclosures FindEnclosures(std::string_view document);
 
-// Decodes &amp; &lt; &gt; &quot; &apos; and numeric references (&#38; &#x26;, as UTF-8); any other
-// "&" text stays as written.
-std::string DecodeXmlReferences(std::string_view text);
-
 // The text after the last "/" of url (a query part stays in it); url itself when it holds none.
 std::string EnclosureFileName(std::string_view url);
 
-// Whether a name taken from the network may name a file in the download folder: not empty, not
-// "." or "..", at most 255 bytes, and no byte below 0x20 or 0x7F.
-bool IsSafeFileName(std::string_view name);
 
 }  // namespace app

@@ -143,7 +143,10 @@ std::unique_ptr<THttpCli> CreateDownloadClient() {
 }
 
 void FeedMonitor::ShowDownloadOf(const std::string& fileName) {
-    view_.SetCaption(Window::Progress, "Label1", "1 / 1");
+    const std::size_t number = std::max<std::size_t>(downloadNumber_, 1);
+    const std::size_t found = std::max(downloadsFound_, number);
+    view_.SetCaption(Window::Progress, "Label1",
+                     std::to_string(number) + " / " + std::to_string(found));
     CentreHorizontally(Window::Progress, "Label1");
     view_.SetCaption(Window::Progress, "Label4", fileName);
     CentreHorizontally(Window::Progress, "Label4");

@@ -15,17 +15,10 @@ struct NamedZone {
     std::string_view name;
     int offsetHours;
 };
-constexpr std::array<NamedZone, 11> kZones = {{{"ut", 0},
-                                               {"gmt", 0},
-                                               {"z", 0},
-                                               {"est", -5},
-                                               {"edt", -4},
-                                               {"cst", -6},
-                                               {"cdt", -5},
-                                               {"mst", -7},
-                                               {"mdt", -6},
-                                               {"pst", -8},
-                                               {"pdt", -7}}};
+constexpr std::array<NamedZone, 21> kZones = {
+    {{"ut", 0},   {"gmt", 0},  {"utc", 0},  {"z", 0},    {"est", -5}, {"edt", -4}, {"cst", -6},
+     {"cdt", -5}, {"mst", -7}, {"mdt", -6}, {"pst", -8}, {"pdt", -7}, {"wet", 0},  {"west", 1},
+     {"bst", 1},  {"cet", 1},  {"met", 1},  {"cest", 2}, {"mest", 2}, {"eet", 2},  {"eest", 3}}};
 
 char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -143,8 +136,10 @@ void FeedDateParser::Take(char c) {
         TakeSeparator(c);
         return;
     }
-    if (tokenLength_ == kMaxToken) return Fail();
     kind_ = kind;
+    // A fraction of a second changes no order worth keeping, however many digits it has.
+    if (kind == Kind::Digits && phase_ == Phase::FractionDigits) return;
+    if (tokenLength_ == kMaxToken) return Fail();
     token_[tokenLength_++] = Lower(c);
 }
 
@@ -159,16 +154,26 @@ void FeedDateParser::EndToken() {
     tokenLength_ = 0;
 }
 
+bool FeedDateParser::ZoneMayFollow() const {
+    return phase_ == Phase::Second || phase_ == Phase::Fraction || phase_ == Phase::Zone;
+}
+
 void FeedDateParser::TakeSeparator(char c) {
     if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return;
     if (c == ',' && phase_ == Phase::Comma) {
         phase_ = Phase::Day;
-    } else if (c == ':' && (phase_ == Phase::Minute || phase_ == Phase::Second) && !colonSeen_) {
-        colonSeen_ = true;
-    } else if ((c == '+' || c == '-') && (phase_ == Phase::Second || phase_ == Phase::Zone) &&
-               !colonSeen_) {
+    } else if (c == ':' && !separatorSeen_ &&
+               (phase_ == Phase::Minute || phase_ == Phase::Second ||
+                phase_ == Phase::OffsetMinute)) {
+        separatorSeen_ = true;
+    } else if (c == '-' && !separatorSeen_ &&
+               (phase_ == Phase::IsoMonth || phase_ == Phase::IsoDay)) {
+        separatorSeen_ = true;
+    } else if ((c == '+' || c == '-') && ZoneMayFollow() && !separatorSeen_) {
         offsetSign_ = c == '+' ? 1 : -1;
         phase_ = Phase::Offset;
+    } else if (c == '.' && phase_ == Phase::Fraction) {
+        phase_ = Phase::FractionDigits;
     } else {
         Fail();
     }
@@ -182,7 +187,9 @@ void FeedDateParser::TakeWord(std::string_view word) {
         month_ = NameIndex(kMonths, word) + 1;
         if (month_ == 0) return Fail();
         phase_ = Phase::Year;
-    } else if ((phase_ == Phase::Second || phase_ == Phase::Zone) && !colonSeen_) {
+    } else if (phase_ == Phase::IsoTime && word == "t") {
+        phase_ = Phase::Hour;
+    } else if (ZoneMayFollow() && !separatorSeen_) {
         for (const NamedZone& zone : kZones) {
             if (word != zone.name) continue;
             offsetMinutes_ = zone.offsetHours * 60;
@@ -200,6 +207,12 @@ void FeedDateParser::TakeNumber(std::string_view digits) {
     const std::size_t length = digits.size();
     switch (phase_) {
         case Phase::Weekday:
+            if (length == 4) {
+                year_ = value;
+                phase_ = Phase::IsoMonth;
+                return;
+            }
+            [[fallthrough]];
         case Phase::Comma:
         case Phase::Day:
             if (length > 2) return Fail();
@@ -215,6 +228,14 @@ void FeedDateParser::TakeNumber(std::string_view digits) {
                 return Fail();
             phase_ = Phase::Hour;
             return;
+        case Phase::IsoMonth:
+        case Phase::IsoDay:
+            if (length != 2 || !separatorSeen_) return Fail();
+            (phase_ == Phase::IsoMonth ? month_ : day_) = value;
+            phase_ = phase_ == Phase::IsoMonth ? Phase::IsoDay : Phase::IsoTime;
+            separatorSeen_ = false;
+            return;
+        case Phase::IsoTime:
         case Phase::Hour:
             if (length > 2) return Fail();
             hour_ = value;
@@ -222,15 +243,30 @@ void FeedDateParser::TakeNumber(std::string_view digits) {
             return;
         case Phase::Minute:
         case Phase::Second:
-            if (length != 2 || !colonSeen_) return Fail();
+            if (length != 2 || !separatorSeen_) return Fail();
             (phase_ == Phase::Minute ? minute_ : second_) = value;
-            phase_ = phase_ == Phase::Minute ? Phase::Second : Phase::Zone;
-            colonSeen_ = false;
+            phase_ = phase_ == Phase::Minute ? Phase::Second : Phase::Fraction;
+            separatorSeen_ = false;
+            return;
+        case Phase::FractionDigits:
+            phase_ = Phase::Zone;
             return;
         case Phase::Offset:
-            if (length != 4 || value % 100 > 59) return Fail();
-            offsetMinutes_ = offsetSign_ * (value / 100 * 60 + value % 100);
+            if (length == 4 && value % 100 <= 59) {
+                offsetMinutes_ = offsetSign_ * (value / 100 * 60 + value % 100);
+                phase_ = Phase::End;
+            } else if (length == 2) {
+                offsetMinutes_ = offsetSign_ * value * 60;
+                phase_ = Phase::OffsetMinute;
+            } else {
+                Fail();
+            }
+            return;
+        case Phase::OffsetMinute:
+            if (length != 2 || !separatorSeen_ || value > 59) return Fail();
+            offsetMinutes_ += offsetSign_ * value;
             phase_ = Phase::End;
+            separatorSeen_ = false;
             return;
         default:
             return Fail();
@@ -239,12 +275,11 @@ void FeedDateParser::TakeNumber(std::string_view digits) {
 
 std::optional<std::int64_t> FeedDateParser::Finish() {
     EndToken();
-    const bool complete = phase_ == Phase::Second || phase_ == Phase::Zone || phase_ == Phase::End;
-    if (failed_ || !complete || colonSeen_) return std::nullopt;
-    if (day_ < 1 || day_ > DaysInMonth(year_, month_) || hour_ > 23 || minute_ > 59 || second_ > 60)
-        return std::nullopt;
-    return DaysSinceEpoch(year_, month_, day_) * 86400 + hour_ * 3600 + minute_ * 60 + second_ -
-           static_cast<std::int64_t>(offsetMinutes_) * 60;
+    const bool complete = phase_ == Phase::IsoTime || phase_ == Phase::Second ||
+                          phase_ == Phase::Fraction || phase_ == Phase::Zone ||
+                          phase_ == Phase::End;
+    if (failed_ || !complete || separatorSeen_) return std::nullopt;
+    return SecondsSinceEpoch(year_, month_, day_, hour_, minute_, second_, offsetMinutes_);
 }
 
 std::optional<std::int64_t> ParseFeedDate(std::string_view text) {

@@ -26,18 +26,20 @@ std::string FeedRequestUrl(const std::string& feedUrl) {
     return "http://" + feedUrl;
 }
 
-std::string FetchFeedDocument(const std::string& feedUrl, platform::UrlReaderTimeouts timeouts) {
-    std::string document;
+FetchedFeed FetchFeedDocument(const std::string& feedUrl, platform::UrlReaderTimeouts timeouts) {
+    FetchedFeed fetched;
+    std::string& document = fetched.document;
     // Without a scheme of its own the reader would guess one.
     const std::string requestUrl = FeedRequestUrl(feedUrl);
     const std::string lower = AsciiLower(requestUrl);
-    if (!lower.starts_with("http://") && !lower.starts_with("https://")) return document;
+    if (!lower.starts_with("http://") && !lower.starts_with("https://")) return fetched;
     auto session = platform::UrlSession::Open(kAgent, timeouts);
-    if (!session) return document;
+    if (!session) return fetched;
     auto request = session->OpenUrl(requestUrl);
-    if (!request) return document;
+    if (!request) return fetched;
     std::string code = request->StatusCode();
-    if (code != "200" && code != "302") return "Status:" + code;
+    if (code != "200" && code != "302") return FetchedFeed("Status:" + code);
+    fetched.finalUrl = request->EffectiveUrl();
     char piece[kPieceSize];
     for (;;) {
         std::optional<std::size_t> count = request->ReadFile(piece, kPieceSize);
@@ -48,7 +50,7 @@ std::string FetchFeedDocument(const std::string& feedUrl, platform::UrlReaderTim
         document.append(received.substr(0, received.find('\0')));
         platform::App().ProcessMessages();
     }
-    return document;
+    return fetched;
 }
 
 }  // namespace app

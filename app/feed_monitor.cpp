@@ -4,6 +4,7 @@
 
 #include "app/centring.h"
 #include "app/episode_download.h"
+#include "app/episode_history.h"
 #include "app/list_location.h"
 #include "app/message_table.h"
 #include "http/http_cli.h"
@@ -140,11 +141,8 @@ bool FeedMonitor::RequestClose() {
 void FeedMonitor::FormClose() {
     if (closed_) return;
     closed_ = true;
-    if (FeedCount() > 0) {
-        ListeSpeichern();
-    } else if (!keepUnreadableListFile_ && FileExists(ListFilePath())) {
-        RemoveListFile();
-    }
+    // Without feeds or a list file there is nothing to save, nor a folder to make for the lock.
+    if (FeedCount() > 0 || FileExists(ListFilePath())) SaveList(EmptyList::Removed);
     // Never released while a request still uses it.
     if (httpCli1_ && httpCli1_->State() == httpReady) httpCli1_.reset();
 }

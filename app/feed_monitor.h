@@ -10,9 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "app/feed_fetch.h"
+#include "app/list_merge.h"
+
 class THttpCli;
 
 namespace app {
+
+class EpisodeHistory;
+struct FeedItems;
 
 struct FeedEntry {
     std::string FeedUrl;  // exactly as the user entered it
@@ -24,6 +30,20 @@ struct FeedEntry {
 struct FailedDownload {
     std::string FileName;
     std::string Reason;
+};
+
+// How the last scan run ended, read by the command-line program.
+struct RunOutcome {
+    enum class Ending {
+        NotRun,      // no run yet, or the registry was empty
+        Refused,     // another run of the list held its lock
+        NewFiles,    // the summary "new files"
+        NothingNew,  // the summary "no new files"
+        Cancelled,   // the summary "cancelled"
+        Closed,      // the window closed during the run: no summary
+    };
+    Ending ending = Ending::NotRun;
+    std::uint16_t newFiles = 0;  // NewFileCount at the end
 };
 
 // The windows whose controls the logic reaches by object name.
@@ -90,7 +110,13 @@ class FeedMonitor {
     bool AddEntry(const std::string& url);
     void DelEintrag(std::uint16_t index);
     void ListeLaden();
+    // Saves the registry and the folder field, keeping what another program changed in the file
+    // since this one loaded or last saved it (list_merge.h); the registry and the field then hold
+    // the saved list. A file that would stay the same is not rewritten.
     void ListeSpeichern();
+    // How long a save waits for another program's save; past it nothing is written and the error
+    // is reported.
+    std::chrono::milliseconds SaveLockWait{10000};
 
     // The text of message k (0..10) of the message table in the current language.
     std::string MessageText(int k) const;
@@ -116,18 +142,22 @@ class FeedMonitor {
     // application's terminate flag) and false is returned: the window stays, and the program calls
     // FormClose once its loop has ended. Otherwise FormClose runs and true is returned.
     bool RequestClose();
-    // Saves the list, or removes the list file when the registry is empty. Runs once.
+    // Saves the list, or removes the list file when the saved list would be empty. Runs once.
     void FormClose();
     bool Closed() const { return closed_; }
 
     // The scan-and-download run of the scan button.
     void Button3Click();
-    void XML_einlesen(std::uint16_t index, std::string document);
+    void XML_einlesen(std::uint16_t index, FetchedFeed fetched);
+    const RunOutcome& LastRun() const { return lastRun_; }
+
+    // The most new episodes of one feed a run downloads, newest first; the rest stay new.
+    std::size_t EpisodesPerRun = 10;
 
     // Replaceable steps of the run: the feed fetch and the episode download (url, target path;
     // true when the episode landed). Unassigned, the run fetches with FetchFeedDocument and
     // downloads with DownloadFile.
-    std::function<std::string(const std::string& url)> FetchFeed;
+    std::function<FetchedFeed(const std::string& url)> FetchFeed;
     std::function<bool(const std::string& url, const std::string& path)> DownloadEpisode;
 
     // The downloads of the current or last run that failed, in the order they were tried; cleared
@@ -141,7 +171,8 @@ class FeedMonitor {
     // complete, non-empty answer leaves a file at path; true then. A failure of the request is
     // recorded in FailedDownloads.
     bool DownloadFile(const std::string& url, const std::string& path);
-    // The progress window, shown for the download of fileName (the counter reads "1 / 1").
+    // The progress window, shown for the download of fileName; the counter reads "k / n", the
+    // download's number among those the run has found so far ("1 / 1" outside a run).
     void ShowDownloadOf(const std::string& fileName);
     // The progress window's buttons.
     void CancelCurrentDownload();
@@ -162,6 +193,13 @@ class FeedMonitor {
     void CentreHorizontally(Window window, const std::string& control);
 
     void ShowFailedDownloads();
+    // Runs the scan of the registry; the caller has taken the lock and set up the run.
+    void ScanFeeds();
+    // The feed's new episodes, newest first, each recorded in the history once it landed.
+    void DownloadNewEpisodes(const std::string& feedUrl, const FeedItems& feed);
+    // The run's history while it is usable; its failure is reported once, and the run goes on by
+    // the files in the download folder.
+    EpisodeHistory* UsableHistory();
     // The reason the episode did not land, or nothing when it did.
     std::optional<std::string> ReceiveEpisode(const std::string& url, const std::string& path);
     void AbortDownload();
@@ -172,8 +210,22 @@ class FeedMonitor {
     std::unique_ptr<THttpCli> httpCli1_;
     // A list file that could not be read is kept until the user has feeds to save over it.
     bool keepUnreadableListFile_ = false;
+    // The list as loaded or last saved, against which the other programs' changes show; nothing
+    // before a load, which stands for an empty list in the default folder.
+    std::optional<FeedList> savedList_;
+    // What a save does with a list that has no feeds.
+    enum class EmptyList { Written, Removed };
+    void SaveList(EmptyList emptyList);
+    // The registry, its rows and the folder field brought to list; entries that stay keep their
+    // place and their last scan's findings.
+    void HoldList(const FeedList& list);
     bool closed_ = false;
     std::vector<FailedDownload> failedDownloads_;
+    RunOutcome lastRun_;
+    std::unique_ptr<EpisodeHistory> history_;  // open during a run
+    bool historyReported_ = false;
+    std::size_t downloadNumber_ = 0;  // of the run's downloads so far
+    std::size_t downloadsFound_ = 0;
     // Header lines and body blocks received, the download's sign of life for its watchdog.
     std::uint64_t receivedPieces_ = 0;
     bool downloadCancelled_ = false;

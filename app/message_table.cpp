@@ -42,6 +42,8 @@ const std::array<std::string_view, 2 * kFailureTextsPerLanguage> kFailureTexts =
     "%1 Sekunden lang keine Daten empfangen",
     "Der Server hat eine leere Datei geschickt",
     "Der Server hat nicht mit HTTP geantwortet",
+    "Der Episodenverlauf %1 ist nicht nutzbar (%2). Dieser Lauf lädt nur, was im Downloadordner "
+    "fehlt; verschieben Sie die Datei, um einen neuen Verlauf zu beginnen",
 
     "Cannot create %1: %2.",
     "Downloads failed!",
@@ -50,6 +52,8 @@ const std::array<std::string_view, 2 * kFailureTextsPerLanguage> kFailureTexts =
     "No data received for %1 seconds",
     "The server sent an empty file",
     "The server did not answer in HTTP",
+    "The episode history %1 cannot be used (%2). This run downloads only what is missing from "
+    "the download folder; move the file away to start a new history",
 };
 
 }  // namespace

@@ -27,8 +27,9 @@ enum class FailureText {
     NothingReceived,       // %1 the seconds the download waited
     EmptyAnswer,
     NotHttp,  // the server answered without an HTTP status line
+    HistoryUnusable,  // %1 the history's file, %2 the reason
 };
-constexpr int kFailureTextsPerLanguage = 7;
+constexpr int kFailureTextsPerLanguage = 8;
 
 // The text in the language (0 German, 1 English).
 std::string_view FailureTextIn(std::uint8_t language, FailureText text);

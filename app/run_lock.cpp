@@ -5,30 +5,43 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 
 #include "app/list_location.h"
 
 namespace app {
+namespace {
 
-RunLock::RunLock(const std::string& listFile) {
-    const std::string path = listFile + ".lock";
-    CreateFolderOf(path);
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+// flock waits without a time-out, so a bounded wait asks again at this interval.
+constexpr std::chrono::milliseconds kRetryInterval{5};
+
+// 0 once the lock is taken, otherwise the error that ended the wait.
+int LockWithin(int fd, std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+        const int error = errno;
+        if (error == EINTR) continue;
+        if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) return error;
+        std::this_thread::sleep_for(kRetryInterval);
+    }
+}
+
+}  // namespace
+
+ListLock::ListLock(const std::string& lockFile, std::chrono::milliseconds wait) {
+    CreateFolderOf(lockFile);
+    fd_ = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) return;
-    // The lock is the kernel's and goes with the descriptor, so a run that crashes never leaves a
-    // stale lock behind; the file itself stays, as removing it would race with the next run.
-    int result;
-    do {
-        result = flock(fd_, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        acquired_ = errno != EWOULDBLOCK;
+    const int error = LockWithin(fd_, wait);
+    if (error != 0) {
+        acquired_ = error != EWOULDBLOCK;
         close(fd_);
         fd_ = -1;
     }
 }
 
-RunLock::~RunLock() {
+ListLock::~ListLock() {
     if (fd_ >= 0) close(fd_);
 }
 

@@ -1,14 +1,17 @@
-// The scan button's run: every feed is fetched in list order, its enclosures are collected, a feed
-// without any may be dropped, and the file of its newest episode is fetched when it is missing.
+// The scan button's run: every feed is fetched in list order, its episodes are read, a feed without
+// any may be dropped, and its new episodes are downloaded, newest first.
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
-#include "app/enclosure_scan.h"
+#include "app/episode_history.h"
 #include "app/feed_fetch.h"
+#include "app/feed_items.h"
 #include "app/feed_monitor.h"
 #include "app/legible_text.h"
 #include "app/message_table.h"
+#include "app/new_episodes.h"
 #include "app/run_lock.h"
 #include "platform/application.h"
 #include "platform/exception.h"
@@ -58,8 +61,10 @@ class BusyScope {
 
 void FeedMonitor::Button3Click() {
     if (FeedCount() == 0 || ScanBusy) return;
+    lastRun_ = {};
     RunLock lock(ListFilePath());
     if (!lock.Acquired()) {
+        lastRun_.ending = RunOutcome::Ending::Refused;
         platform::App().MessageBox(MessageText(kAnotherRunMessage),
                                    MessageText(kAnotherRunMessage + 1),
                                    platform::MessageBoxButtons::Ok);
@@ -72,23 +77,39 @@ void FeedMonitor::Button3Click() {
     CancelAll = false;
     failedDownloads_.clear();
     BusyScope busy(ScanBusy);
+    history_ = std::make_unique<EpisodeHistory>(EpisodeHistory::PathFor(ListFilePath()));
+    historyReported_ = false;
+    downloadNumber_ = downloadsFound_ = 0;
+    ScanFeeds();
+    history_.reset();
+    downloadNumber_ = downloadsFound_ = 0;
+    lastRun_.newFiles = NewFileCount;
+    if (Terminating()) {
+        lastRun_.ending = RunOutcome::Ending::Closed;
+        return;
+    }
 
+    int summary = CancelAll ? 9 : NewFileCount > 0 ? 3 : 5;  // the caption follows its text
+    lastRun_.ending = CancelAll         ? RunOutcome::Ending::Cancelled
+                      : NewFileCount > 0 ? RunOutcome::Ending::NewFiles
+                                         : RunOutcome::Ending::NothingNew;
+    platform::App().MessageBox(MessageText(summary), MessageText(summary + 1),
+                               platform::MessageBoxButtons::Ok);
+    if (!failedDownloads_.empty()) ShowFailedDownloads();
+}
+
+void FeedMonitor::ScanFeeds() {
     // FeedIndex wraps at 16 bits and the bound is compared as a signed number, so a feed deleted at
     // index 0 (FeedIndex 65535 for a moment) brings the run back to index 0.
     while (static_cast<int>(FeedIndex) <= static_cast<int>(FeedCount()) - 1 && !CancelAll) {
         const std::string url = FeedEntries[FeedIndex].FeedUrl;
-        std::string document = FetchFeed ? FetchFeed(url) : FetchFeedDocument(url);
+        FetchedFeed fetched = FetchFeed ? FetchFeed(url) : FetchFeedDocument(url);
         // The window is closing: an interrupted document must not lead to the delete question.
         if (Terminating()) return;
-        XML_einlesen(FeedIndex, std::move(document));
+        XML_einlesen(FeedIndex, std::move(fetched));
         ++FeedIndex;
         if (Terminating()) return;
     }
-
-    int summary = CancelAll ? 9 : NewFileCount > 0 ? 3 : 5;  // the caption follows its text
-    platform::App().MessageBox(MessageText(summary), MessageText(summary + 1),
-                               platform::MessageBoxButtons::Ok);
-    if (!failedDownloads_.empty()) ShowFailedDownloads();
 }
 
 void FeedMonitor::ShowFailedDownloads() {
@@ -104,11 +125,12 @@ void FeedMonitor::ShowFailedDownloads() {
         platform::MessageBoxButtons::Ok);
 }
 
-void FeedMonitor::XML_einlesen(std::uint16_t index, std::string document) {
+void FeedMonitor::XML_einlesen(std::uint16_t index, FetchedFeed fetched) {
     FeedEntry& entry = FeedEntries.at(index);
-    FeedEnclosures found = FindEnclosures(document);
-    std::vector<std::string>& urls = found.urls;
-    const std::string url = urls.empty() ? std::string() : urls[found.newest];
+    const std::string base =
+        fetched.finalUrl.empty() ? FeedRequestUrl(entry.FeedUrl) : fetched.finalUrl;
+    FeedItems feed = ReadFeedItems(fetched.document, base);
+    std::vector<std::string>& urls = feed.enclosureUrls;
     // Beyond what the count holds the earliest ones go.
     if (urls.size() > kMaxEnclosures) urls.erase(urls.begin(), urls.end() - kMaxEnclosures);
     entry.EnclosureCount = static_cast<std::uint16_t>(urls.size());
@@ -125,16 +147,66 @@ void FeedMonitor::XML_einlesen(std::uint16_t index, std::string document) {
         }
         return;
     }
+    DownloadNewEpisodes(entry.FeedUrl, feed);
+}
 
-    const std::string name = EnclosureFileName(url);
-    if (!IsSafeFileName(name)) return;
-    const std::string path = DownloadFolder + name;
-    if (PresentInFolder(path)) return;
-    const std::uint16_t countBefore = NewFileCount;
-    ++NewFileCount;
-    const bool landed = DownloadEpisode ? DownloadEpisode(url, path) : DownloadFile(url, path);
-    // Only what landed is new; "cancel current" may already have taken the count back.
-    if (!landed) NewFileCount = countBefore;
+EpisodeHistory* FeedMonitor::UsableHistory() {
+    if (!history_) return nullptr;
+    if (history_->Usable()) return history_.get();
+    if (!historyReported_) {
+        historyReported_ = true;
+        platform::App().ShowException(platform::Exception(
+            FillIn(FailureTextIn(UiLanguage, FailureText::HistoryUnusable),
+                   {LegibleText(history_->Path()), history_->Problem()})));
+    }
+    return nullptr;
+}
+
+void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItems& feed) {
+    FeedHistory known;
+    const FeedHistory* history = nullptr;
+    if (EpisodeHistory* store = UsableHistory()) {
+        known = store->Load(feedUrl);
+        if (UsableHistory()) history = &known;
+    }
+    const DownloadFolderView folder{
+        [this](const std::string& name) { return PresentInFolder(DownloadFolder + name); },
+        [this](const std::string& name) {
+            EpisodeHistory* store = UsableHistory();
+            return store ? store->EpisodeSavedAs(name) : std::nullopt;
+        }};
+    EpisodePlan plan = PlanEpisodes(feed, history, folder, EpisodesPerRun);
+    const std::int64_t now = std::time(nullptr);
+    for (EpisodeRecord& record : plan.recorded)
+        record.recordedAt = now;
+    // Recorded before the downloads, so that a run killed meanwhile does not meet the feed as new
+    // again and take its old episodes for new ones.
+    FeedSummary summary{plan.newestTitle, static_cast<int>(plan.pending + plan.downloads.size())};
+    if (EpisodeHistory* store = UsableHistory()) store->RecordScan(feedUrl, plan.recorded, summary);
+
+    downloadsFound_ += plan.downloads.size();
+    for (const NewEpisode& episode : plan.downloads) {
+        if (CancelAll || Terminating()) break;
+        const FeedItem& item = feed.items[episode.item];
+        const std::string path = DownloadFolder + episode.fileName;
+        ++downloadNumber_;
+        const std::uint16_t countBefore = NewFileCount;
+        ++NewFileCount;
+        const bool landed = DownloadEpisode ? DownloadEpisode(item.enclosureUrl, path)
+                                            : DownloadFile(item.enclosureUrl, path);
+        // Only what landed is new; "cancel current" may already have taken the count back.
+        if (!landed) {
+            NewFileCount = countBefore;
+            continue;
+        }
+        --summary.pending;
+        if (EpisodeHistory* store = UsableHistory())
+            store->RecordDownload(
+                feedUrl, {episode.identity, EpisodeFate::Downloaded, episode.fileName, item.title,
+                          static_cast<std::int64_t>(std::time(nullptr))});
+    }
+    if (EpisodeHistory* store = UsableHistory()) store->RecordScan(feedUrl, {}, summary);
+    UsableHistory();  // a failure of the last write is reported too
 }
 
 }  // namespace app

@@ -189,6 +189,12 @@ std::string UrlRequest::StatusCode() const {
     return std::to_string(code);
 }
 
+std::string UrlRequest::EffectiveUrl() const {
+    char* url = nullptr;
+    curl_easy_getinfo(transfer_->easy, CURLINFO_EFFECTIVE_URL, &url);
+    return url ? url : "";
+}
+
 std::optional<std::size_t> UrlRequest::ReadFile(char* buffer, std::size_t size) {
     Transfer& transfer = *transfer_;
     transfer.Drive([&] { return transfer.body.size() >= size; });

@@ -57,6 +57,8 @@ class UrlRequest {
 
     // The final answer's status code as decimal text, e.g. "200".
     std::string StatusCode() const;
+    // The address the answer came from, after relocations.
+    std::string EffectiveUrl() const;
 
     // Fills buffer with up to size body bytes; fewer only at the end of the body or when the
     // transfer broke off (what arrived is handed out first). 0 at the end of the body; nullopt when

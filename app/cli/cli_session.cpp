@@ -1,6 +1,7 @@
 #include "app/cli/cli_session.h"
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 
 #include "app/cli/interrupt_signals.h"
@@ -14,6 +15,17 @@ namespace {
 
 constexpr int kCancelledSummary = 9;
 
+int SummaryMessage(RunOutcome::Ending ending) {
+    switch (ending) {
+        case RunOutcome::Ending::NewFiles:
+            return 3;
+        case RunOutcome::Ending::Cancelled:
+            return kCancelledSummary;
+        default:
+            return 5;
+    }
+}
+
 std::optional<std::uint16_t> FeedNumberOrUrl(const std::vector<FeedEntry>& feeds,
                                              const std::string& given) {
     if (given.find_first_not_of("0123456789") == std::string::npos && given.size() <= 5) {
@@ -24,6 +36,15 @@ std::optional<std::uint16_t> FeedNumberOrUrl(const std::vector<FeedEntry>& feeds
     for (std::size_t i = 0; i < feeds.size(); ++i)
         if (feeds[i].FeedUrl == given) return static_cast<std::uint16_t>(i);
     return std::nullopt;
+}
+
+// "2026-12-08 23:10" in the local time zone.
+std::string LocalTimeText(std::int64_t secondsSince1970) {
+    const std::time_t time = static_cast<std::time_t>(secondsSince1970);
+    std::tm local{};
+    char text[32] = "";
+    if (localtime_r(&time, &local)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    return text;
 }
 
 }  // namespace
@@ -38,6 +59,7 @@ CliSession::CliSession(const CommandLine& line, const std::string& programDir,
     application_.OnBoxShown = [this](const platform::ShownBox& box) { OnBox(box); };
     if (line_.listFile) monitor_.ListFile = std::filesystem::absolute(*line_.listFile).string();
     view_.proxyText = line_.proxy;
+    if (line_.episodesPerFeed) monitor_.EpisodesPerRun = *line_.episodesPerFeed;
     view_.Follow(monitor_);
 }
 
@@ -56,6 +78,8 @@ int CliSession::Run() {
     switch (line_.command) {
         case Command::List:
             return List();
+        case Command::History:
+            return History();
         case Command::Add:
             return Edit([this] { return Add(); });
         case Command::Remove:
@@ -68,9 +92,62 @@ int CliSession::Run() {
 }
 
 int CliSession::List() {
-    for (std::size_t i = 0; i < monitor_.FeedEntries.size(); ++i)
-        std::printf("%zu  %s\n", i + 1, monitor_.FeedEntries[i].FeedUrl.c_str());
+    const std::unique_ptr<EpisodeHistory> history = OpenHistory();
+    const std::uint8_t language = monitor_.UiLanguage;
+    for (std::size_t i = 0; i < monitor_.FeedEntries.size(); ++i) {
+        const std::string& url = monitor_.FeedEntries[i].FeedUrl;
+        std::printf("%zu  %s\n", i + 1, url.c_str());
+        if (history && !history->Usable()) continue;
+        const std::optional<FeedSummary> summary =
+            history ? history->Summary(url) : std::nullopt;
+        std::string state = TextOf(language, TerminalText::NotScanned);
+        if (summary) {
+            state = TextOf(language, TerminalText::NewestEpisode, summary->newestTitle);
+            if (summary->pending > 0)
+                state += "; " + TextOf(language, TerminalText::WaitingEpisodes,
+                                       std::to_string(summary->pending));
+        }
+        std::printf("   %s\n", state.c_str());
+    }
+    if (history && !history->Usable()) {
+        PrintError(TextOf(language, TerminalText::HistoryUnusable,
+                          history->Path() + " (" + history->Problem() + ")"));
+        return kFailed;
+    }
     return kSucceeded;
+}
+
+int CliSession::History() {
+    auto index = FeedNumberOrUrl(monitor_.FeedEntries, *line_.argument);
+    const std::string url = index ? monitor_.FeedEntries[*index].FeedUrl : *line_.argument;
+    const std::uint8_t language = monitor_.UiLanguage;
+    const std::unique_ptr<EpisodeHistory> history = OpenHistory();
+    const std::vector<EpisodeRecord> records =
+        history ? history->List(url) : std::vector<EpisodeRecord>{};
+    if (history && !history->Usable()) {
+        PrintError(TextOf(language, TerminalText::HistoryUnusable,
+                          history->Path() + " (" + history->Problem() + ")"));
+        return kFailed;
+    }
+    if (records.empty()) {
+        PrintError(TextOf(language, TerminalText::NothingRecorded, url));
+        return kSucceeded;
+    }
+    for (const EpisodeRecord& record : records) {
+        const std::string fate = record.fate == EpisodeFate::Downloaded
+                                     ? TextOf(language, TerminalText::Downloaded, record.fileName)
+                                     : TextOf(language, TerminalText::PassedOver);
+        std::printf("%s  %s: %s\n", LocalTimeText(record.recordedAt).c_str(),
+                    (record.title.empty() ? record.identity : record.title).c_str(), fate.c_str());
+    }
+    return kSucceeded;
+}
+
+std::unique_ptr<EpisodeHistory> CliSession::OpenHistory() {
+    const std::string path = EpisodeHistory::PathFor(monitor_.ListFilePath());
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) return nullptr;
+    return std::make_unique<EpisodeHistory>(path);
 }
 
 int CliSession::ShowFolder() {
@@ -78,7 +155,7 @@ int CliSession::ShowFolder() {
     return kSucceeded;
 }
 
-// A change saved while a run of the same list is under way would be lost when that run saves.
+// A change and a run of the same list exclude each other, so a run scans the list it loaded.
 int CliSession::Edit(const std::function<int()>& change) {
     RunLock lock(monitor_.ListFilePath());
     if (!lock.Acquired()) {
@@ -138,12 +215,20 @@ int CliSession::Scan() {
     } catch (const std::exception& error) {
         application_.ShowException(error);
     }
-    if (runRefused_) return kUsageError;
+    const RunOutcome& outcome = monitor_.LastRun();
+    if (outcome.ending == RunOutcome::Ending::Refused) {
+        PrintError(Text(kAnotherRunMessage));
+        return kUsageError;
+    }
     if (const int signal = InterruptSignals::Received()) {
         PrintOutput(Text(kCancelledSummary));
         SaveList();
         return 128 + signal;
     }
+    if (outcome.ending == RunOutcome::Ending::NewFiles ||
+        outcome.ending == RunOutcome::Ending::NothingNew ||
+        outcome.ending == RunOutcome::Ending::Cancelled)
+        PrintOutput(Text(SummaryMessage(outcome.ending)));
     const int saved = SaveList();
     if (errorReports_ > 0 || !monitor_.FailedDownloads().empty()) return kFailed;
     return saved;
@@ -160,21 +245,13 @@ void CliSession::OnBox(const platform::ShownBox& box) {
     if (box.kind == Kind::ErrorReport) {
         ++errorReports_;
         PrintError(box.text);
-    } else if (box.kind != Kind::Message) {
-        return;
-    } else if (box.buttons != platform::MessageBoxButtons::Ok) {
+    } else if (box.kind == Kind::Message && box.buttons != platform::MessageBoxButtons::Ok) {
         // The question whether to delete a feed without enclosures; unanswered, it is a no.
         PrintError(TextOf(monitor_.UiLanguage, TerminalText::FeedWithoutEnclosures,
                           monitor_.FeedEntries.at(monitor_.FeedIndex).FeedUrl));
-    } else if (box.caption ==
-               FailureTextIn(monitor_.UiLanguage, FailureText::FailedDownloadsCaption)) {
-        return;  // each failure was printed as its download ended
-    } else if (box.text == Text(kAnotherRunMessage)) {
-        runRefused_ = true;
-        PrintError(box.text);
-    } else {
-        PrintOutput(box.text);  // the run's summary
     }
+    // The run's other boxes, its summary and its failures, are read from its outcome: each
+    // failure was printed as its download ended.
 }
 
 void CliSession::PrintOutput(const std::string& text) {

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/cli/command_line.h"
 #include "app/cli/terminal_view.h"
+#include "app/episode_history.h"
 #include "app/feed_monitor.h"
 #include "platform/headless_application.h"
 
@@ -32,6 +34,9 @@ class CliSession {
 
   private:
     int List();
+    int History();
+    // The list's history for reading, or nothing when there is none yet (it is not created here).
+    std::unique_ptr<EpisodeHistory> OpenHistory();
     int ShowFolder();
     // Runs change holding the run lock and saves the list when it succeeded.
     int Edit(const std::function<int()>& change);
@@ -53,7 +58,6 @@ class CliSession {
     TerminalView view_;
     FeedMonitor monitor_;
     int errorReports_ = 0;
-    bool runRefused_ = false;
 };
 
 }  // namespace app::cli

@@ -1,6 +1,7 @@
 #include "app/cli/command_line.h"
 
 #include <array>
+#include <charconv>
 #include <string_view>
 #include <utility>
 
@@ -14,13 +15,17 @@ struct CommandName {
     bool needsArgument;
 };
 
-constexpr std::array<CommandName, 5> kCommands{{
+constexpr std::array<CommandName, 6> kCommands{{
     {"scan", Command::Scan, false, false},
     {"list", Command::List, false, false},
     {"add", Command::Add, true, true},
     {"remove", Command::Remove, true, true},
     {"folder", Command::Folder, true, false},
+    {"history", Command::History, true, true},
 }};
+
+// The most episodes per feed and run that --episodes takes.
+constexpr std::size_t kMaxEpisodesPerFeed = 1000;
 
 const CommandName* FindCommand(std::string_view name) {
     for (const CommandName& entry : kCommands)
@@ -73,6 +78,15 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             if (!value) return {std::nullopt, error};
             if (value->empty()) return {std::nullopt, "--list-file needs a file name"};
             line.listFile = std::move(value);
+        } else if (IsOption(arg, "--episodes")) {
+            auto value = OptionValue(args, i, "--episodes", error);
+            if (!value) return {std::nullopt, error};
+            std::size_t count = 0;
+            auto [end, failure] = std::from_chars(value->data(), value->data() + value->size(), count);
+            if (failure != std::errc{} || end != value->data() + value->size() || count == 0 ||
+                count > kMaxEpisodesPerFeed)
+                return {std::nullopt, "--episodes needs a number from 1 to 1000"};
+            line.episodesPerFeed = count;
         } else if (IsOption(arg, "--proxy")) {
             auto value = OptionValue(args, i, "--proxy", error);
             if (!value) return {std::nullopt, error};
@@ -97,18 +111,22 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::string HelpText() {
     return R"(Usage: podcast-downloader-cli [OPTION]... [COMMAND]
 
-Downloads the newest episode of every podcast feed in the list, the same list and
+Downloads the new episodes of every podcast feed in the list, the same list and
 the same run as the window program's scan button, without a display.
 
 Commands:
   scan             fetch every feed and download each new episode (the default)
-  list             print the feeds, numbered from 1
+  list             print the feeds, numbered from 1, each with its newest episode
+                   and how many new episodes wait, as the last scan found them
   add URL          add a feed at the end of the list
   remove N|URL     remove feed number N, or the first feed with this URL
   folder [DIR]     print the download folder, or set it to DIR
+  history N|URL    print what the episode history holds for feed N or URL
 
 Options:
   --list-file PATH  use the list in PATH instead of the program's liste.pdl
+  --episodes N      download at most N new episodes per feed and run (default 10);
+                    the rest wait for the next run
   --proxy TEXT      download the episodes through this proxy, as the proxy field
                     takes it: [http://][user:password@]host[:port]
   -q, --quiet       print nothing but warnings and errors
@@ -119,6 +137,11 @@ The list is liste.pdl beside the program when that file exists or the program's
 folder is writable, otherwise in $XDG_DATA_HOME/podcast-downloader/ (by default
 ~/.local/share/podcast-downloader/). A feed without downloadable files is kept
 with a warning; a download folder that does not exist is created.
+
+Every episode a scan downloads or passes over is remembered in the episode
+history beside the list (liste.pdl.history), so it is never downloaded again,
+even after its file was deleted. The first scan of a feed downloads its newest
+episode only. Remove the history file to start afresh.
 
 On a terminal each download shows a progress line; otherwise one line is printed
 per finished episode. Failed downloads are named with their reason on standard

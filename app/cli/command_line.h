@@ -7,14 +7,15 @@
 
 namespace app::cli {
 
-enum class Command { Scan, List, Add, Remove, Folder, Help, Version };
+enum class Command { Scan, List, Add, Remove, Folder, History, Help, Version };
 
 struct CommandLine {
     Command command = Command::Scan;
-    std::optional<std::string> argument;  // add URL, remove N|URL, folder [DIR]
+    std::optional<std::string> argument;  // add URL, remove N|URL, folder [DIR], history N|URL
     std::optional<std::string> listFile;
     std::string proxy;
     bool quiet = false;
+    std::optional<std::size_t> episodesPerFeed;  // --episodes N
 };
 
 // The parsed line, or the reason it is not one.

@@ -11,7 +11,7 @@ struct Texts {
     std::string_view english;
 };
 
-constexpr std::array<Texts, 8> kTexts{{
+constexpr std::array<Texts, 15> kTexts{{
     {"Unter %s wurden keine Downloaddateien gefunden; der Eintrag bleibt.",
      "No downloadable files were found at %s; the entry is kept."},
     {"Download fehlgeschlagen: %s", "Download failed: %s"},
@@ -23,6 +23,13 @@ constexpr std::array<Texts, 8> kTexts{{
     {"Eine leere Liste wird nicht gespeichert; fügen Sie zuerst einen Podcast Feed hinzu.",
      "An empty list is not kept; add a podcast feed first."},
     {"noch %s", "%s left"},
+    {"noch nicht abgefragt", "not scanned yet"},
+    {"neueste Episode: %s", "newest episode: %s"},
+    {"%s neue Episoden warten", "%s new episodes waiting"},
+    {"heruntergeladen als %s", "downloaded as %s"},
+    {"übergangen", "passed over"},
+    {"Für %s ist nichts verzeichnet.", "Nothing is recorded for %s."},
+    {"Der Episodenverlauf %s ist nicht nutzbar.", "The episode history %s cannot be used."},
 }};
 
 }  // namespace

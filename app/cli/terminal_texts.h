@@ -16,6 +16,13 @@ enum class TerminalText {
     NoSuchFeed,  // subject: the number or URL given
     EmptyListNotKept,
     TimeLeft,  // subject: the time, "m:ss"
+    NotScanned,
+    NewestEpisode,   // subject: the title
+    WaitingEpisodes, // subject: how many
+    Downloaded,      // subject: the file name
+    PassedOver,
+    NothingRecorded,  // subject: the feed URL
+    HistoryUnusable,  // subject: "file (reason)"
 };
 
 // The text in language 0 (German) or 1 (English) with subject in place of "%s".

@@ -1,27 +1,58 @@
-// Scans arbitrary bytes as a feed document and checks what the download relies on: every URL
-// found comes from an "<enclosure" element and is no longer than the document, the newest is one
-// of them, and a file name that passes the safety check can only name a file inside the download
-// folder.
+// Reads arbitrary bytes as a feed document and checks what the scan and the download rely on:
+// every item offers an enclosure that is among the document's enclosure URLs, no kept text grows
+// past its bound or past what the document and the feed's address can give, the newest-first
+// order is an order of all items with the dated ones first, and a file name that passes the
+// safety check can only name a file inside the download folder.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/enclosure_scan.h"
+#include "app/episode_file_name.h"
+#include "app/feed_items.h"
 
 namespace {
+
+// An address with a path and a query, so that relative references have much to resolve against.
+constexpr std::string_view kFeedUrl = "https://h.example/shows/a/feed.xml?page=2";
+constexpr std::size_t kMaxTextBytes = 1024;
 
 void Require(bool condition) {
     if (!condition) std::abort();
 }
 
-std::size_t Occurrences(std::string_view text, std::string_view word) {
-    std::size_t count = 0;
-    for (auto at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1))
-        ++count;
-    return count;
+void CheckFileName(const std::string& url) {
+    const std::string name = app::EnclosureFileName(url);
+    if (!app::IsSafeFileName(name)) return;
+    Require(name != "." && name != "..");
+    Require(std::none_of(name.begin(), name.end(), [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return c == '/' || byte < 0x20 || byte == 0x7F;
+    }));
+}
+
+void CheckNewestFirst(const std::vector<app::FeedItem>& items) {
+    const std::vector<std::size_t> order = app::NewestFirst(items);
+    Require(order.size() == items.size());
+    std::vector<bool> seen(items.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        Require(order[i] < items.size() && !seen[order[i]]);
+        seen[order[i]] = true;
+        if (i == 0) continue;
+        const app::FeedItem& before = items[order[i - 1]];
+        const app::FeedItem& item = items[order[i]];
+        if (!item.date) {
+            // Undated items come last, in document order.
+            Require(before.date || order[i - 1] < order[i]);
+        } else {
+            Require(before.date && (*before.date > *item.date ||
+                                    (*before.date == *item.date && order[i - 1] > order[i])));
+        }
+    }
 }
 
 }  // namespace
@@ -31,19 +62,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Require(app::DecodeXmlReferences(document).size() <= size);
 
-    const app::FeedEnclosures found = app::FindEnclosures(document);
-    const auto& urls = found.urls;
-    Require(urls.size() <= Occurrences(document, "<enclosure"));
-    Require(urls.empty() ? found.newest == 0 : found.newest < urls.size());
-    for (const std::string& url : urls) {
-        Require(url.size() <= size);
-        const std::string name = app::EnclosureFileName(url);
-        if (!app::IsSafeFileName(name)) continue;
-        Require(name != "." && name != "..");
-        Require(std::none_of(name.begin(), name.end(), [](char c) {
-            auto byte = static_cast<unsigned char>(c);
-            return c == '/' || byte < 0x20 || byte == 0x7F;
-        }));
+    for (std::string_view feedUrl : {kFeedUrl, std::string_view{}}) {
+        const app::FeedItems read = app::ReadFeedItems(document, feedUrl);
+        const std::vector<std::string>& urls = read.enclosureUrls;
+        Require(read.items.size() <= urls.size());
+        // A resolved URL holds at most the feed's address, a "/" and what the document wrote.
+        for (const std::string& url : urls) {
+            Require(!url.empty() && url.size() <= feedUrl.size() + 1 + size);
+            CheckFileName(url);
+        }
+        // The items' enclosures come in document order among all enclosure URLs.
+        auto next = urls.begin();
+        for (const app::FeedItem& item : read.items) {
+            Require(!item.enclosureUrl.empty());
+            Require(item.title.size() <= kMaxTextBytes && item.guid.size() <= kMaxTextBytes);
+            next = std::find(next, urls.end(), item.enclosureUrl);
+            Require(next != urls.end());
+            ++next;
+        }
+        CheckNewestFirst(read.items);
     }
     return 0;
 }

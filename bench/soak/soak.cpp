@@ -20,6 +20,7 @@
 
 #include "app/feed_fetch.h"
 #include "app/feed_monitor.h"
+#include "bench/silent_view.h"
 #include "bench/soak/chaos_server.h"
 #include "platform/headless_application.h"
 
@@ -29,31 +30,6 @@ namespace {
 // wait for a byte before they give up.
 constexpr int kStallMs = 1500;
 constexpr std::chrono::milliseconds kInactivityLimit{500};
-
-// A main window that shows nothing: it only answers the folder and proxy fields.
-class SilentView : public app::FeedMonitorView {
-  public:
-    explicit SilentView(std::string folder) : folder_(std::move(folder)) {}
-    void AppendFeedRow(const std::string&) override {}
-    void DeleteFeedRow(int) override {}
-    int SelectedFeedRow() const override { return -1; }
-    std::string NewFeedText() const override { return {}; }
-    void SetNewFeedText(const std::string&) override {}
-    std::string FolderText() const override { return folder_; }
-    void SetFolderText(const std::string& text) override { folder_ = text; }
-    std::string ProxyText() const override { return {}; }
-    bool ProxyChecked() const override { return false; }
-    void ShowAboutModal() override {}
-    void SetCaption(app::Window, const std::string&, const std::string&) override {}
-    void SetEnabled(app::Window, const std::string&, bool) override {}
-    void SetVisible(app::Window, const std::string&, bool) override {}
-    int Width(app::Window, const std::string&) const override { return 0; }
-    void SetLeft(app::Window, const std::string&, int) override {}
-    void SetGaugeValue(app::Window, const std::string&, int) override {}
-
-  private:
-    std::string folder_;
-};
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -133,7 +109,7 @@ int main(int argc, char** argv) {
     platform::SetApplication(&application);
     int boxes = 0;
     application.OnUnexpectedBox = [&](const platform::ShownBox&) { ++boxes; };  // No, Ok
-    SilentView view("");
+    bench::SilentView view("");
     app::FeedMonitor monitor(view, root.string());
     monitor.ListFile = (root / "liste.pdl").string();
     monitor.ListeLaden();

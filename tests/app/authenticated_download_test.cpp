@@ -25,7 +25,7 @@ class AuthenticatedDownloadTest : public testing::FeedMonitorTest {
 
     void AddFeedOf(const std::string& enclosureUrl) {
         feeds_.AddConnection(
-            NormalResponse(200, "<rss><enclosure url=\"" + enclosureUrl + "\"/></rss>"));
+            NormalResponse(200, "<rss><item><enclosure url=\"" + enclosureUrl + "\"/></item></rss>"));
         monitor_->AddEntry(feeds_.Url("/feed" + std::to_string(monitor_->FeedCount())));
     }
     bool Downloaded(const std::string& name, const std::string& bytes) const {

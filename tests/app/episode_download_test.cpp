@@ -86,7 +86,7 @@ class EpisodeDownloadTest : public testing::FeedMonitorTest {
 
 TEST_F(EpisodeDownloadTest, ANewEpisodeLandsWithTheServersBytesAndTheNextRunFindsNothingNew) {
     const std::string bytes = Episode(100'000);
-    AddFeedOf({"older.mp3", "show-1.mp3"});  // only the last enclosure is fetched
+    AddFeedOf({"show-1.mp3", "older.mp3"});  // a new feed: only its newest episode is fetched
     episodes_.AddConnection(NormalResponse(200, bytes));
     bool shownDuringDownload = false;
     view_.onGaugeValue = [&](const std::string&, int) { shownDuringDownload = ProgressShown(); };
@@ -107,6 +107,7 @@ TEST_F(EpisodeDownloadTest, ANewEpisodeLandsWithTheServersBytesAndTheNextRunFind
     ASSERT_EQ(episodes_.Requests().size(), 1u);
     EXPECT_TRUE(episodes_.Requests()[0].raw.starts_with("GET /show-1.mp3 HTTP/1.0\r\n"));
 
+    // The same episode under a feed added again: its file is there.
     app_.ClearRecord();
     AddFeedOf({"show-1.mp3"});
     monitor_->DelEintrag(0);
@@ -181,7 +182,8 @@ TEST_F(EpisodeDownloadTest, FailedDownloadsLeaveNoFileCountNothingAndAreListed) 
 
 TEST_F(EpisodeDownloadTest, TheFailureBoxListsTwentyAndCountsTheRest) {
     for (int i = 0; i < 23; ++i)  // nothing listens on port 1: each download fails at once
-        AddFeedOf({}, "<enclosure url=\"http://127.0.0.1:1/" + std::to_string(i) + ".mp3\"/>");
+        AddFeedOf({}, "<item><enclosure url=\"http://127.0.0.1:1/" + std::to_string(i) +
+                          ".mp3\"/></item>");
     monitor_->InEnglish();
     monitor_->Button3Click();
     ASSERT_EQ(monitor_->FailedDownloads().size(), 23u);
@@ -339,7 +341,7 @@ TEST_F(EpisodeDownloadTest, TheProxyFieldSendsTheRequestToTheProxyEvenWhenHidden
     view_.proxyText = "127.0.0.1:" + std::to_string(proxy.Port());
     view_.proxyChecked = false;
     feeds_.AddConnection(NormalResponse(
-        200, "<rss><enclosure url=\"http://episodes.invalid:8080/via-proxy.mp3\"/></rss>"));
+        200, "<rss><item><enclosure url=\"http://episodes.invalid:8080/via-proxy.mp3\"/></item></rss>"));
     monitor_->AddEntry(feeds_.Url("/feed"));
     proxy.AddConnection(NormalResponse(200, "proxied"));
     monitor_->Button3Click();
@@ -474,7 +476,7 @@ TEST_F(EpisodeDownloadTest, TheNewestDatedEpisodeIsFetchedAndTheNextDaysOneOnTop
     EXPECT_EQ(FileContents("wednesday.mp3"), "wednesday");
     ExpectOnlySummary(3);
 
-    // One item without a date: the last in document order, as before.
+    // An undated item beside dated ones turns nothing around, but it is a new episode too.
     app_.ClearRecord();
     const std::string undated =
         "<item><enclosure url=\"" + EpisodeUrl("undated.mp3") + "\"/></item>";
@@ -485,14 +487,14 @@ TEST_F(EpisodeDownloadTest, TheNewestDatedEpisodeIsFetchedAndTheNextDaysOneOnTop
     ExpectOnlySummary(3);
 }
 
-TEST_F(EpisodeDownloadTest, ANameWithASpaceIsRequestedEncodedAndSavedAsWritten) {
+TEST_F(EpisodeDownloadTest, ANameWithASpaceIsRequestedEncodedAndSavedReadably) {
     AddFeedOf({"my episode.mp3#chapter-2"});
     episodes_.AddConnection(NormalResponse(200, "spoken"));
     monitor_->Button3Click();
     ASSERT_EQ(episodes_.Requests().size(), 1u);
     EXPECT_TRUE(episodes_.Requests()[0].raw.starts_with("GET /my%20episode.mp3 HTTP/1.0\r\n"))
         << episodes_.Requests()[0].raw;
-    EXPECT_EQ(FileContents("my episode.mp3#chapter-2"), "spoken");
+    EXPECT_EQ(FileContents("my episode.mp3"), "spoken");
 }
 
 TEST_F(EpisodeDownloadTest, ClosingTheWindowDuringADownloadCancelsAllThenSavesTheList) {

@@ -1,17 +1,37 @@
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
+#include "app/run_lock.h"
 #include "feed_monitor_fixture.h"
 #include "platform/exception.h"
 
 namespace app::testing {
 namespace {
 
-using ListFile = FeedMonitorTest;
 using platform::ShownBox;
+
+class ListFile : public FeedMonitorTest {
+  protected:
+    // Another program of the same list, from its start to its end: it loads, changes and saves.
+    void OtherProgram(const std::function<void(FeedMonitor&, RecordingView&)>& change) {
+        RecordingView view;
+        FeedMonitor other(view, programDir_);
+        other.FormCreate(kGerman);
+        change(other, view);
+        other.FormClose();
+    }
+    // A rewrite renames a new file into place.
+    ino_t ListInode() const {
+        struct stat status {};
+        stat(ListPath().c_str(), &status);
+        return status.st_ino;
+    }
+};
 
 TEST_F(ListFile, LoadsAndSavesBackByteForByte) {
     // Lines in code page 1252 (an older list) show legibly and are written back as they were.
@@ -74,7 +94,8 @@ TEST_F(ListFile, BytesThatAreNotUtf8ReadAsCodePage1252) {
 }
 
 TEST_F(ListFile, SavingTakesTheFolderFromItsFieldAndEndsWithoutALineEnd) {
-    WriteListFile("1\r\nold\r\n/old/");
+    WriteListFile("0\r\n/old/");
+    monitor_->ListeLaden();
     monitor_->AddEntry("http://one.example/rss");
     monitor_->AddEntry("two.example");
     view_.folderText = "/home/me/Podcasts";
@@ -203,6 +224,82 @@ TEST_F(ListFile, AListThatCannotBeWrittenIsReportedAndTheOldOneStays) {
     other.ListeSpeichern();
     ASSERT_EQ(app_.ShownBoxes().size(), 1u);
     EXPECT_NE(app_.ShownBoxes()[0].text.find("blocked/liste.pdl"), std::string::npos);
+}
+
+TEST_F(ListFile, FeedsAnotherProgramAddedOrRemovedMeanwhileStaySo) {
+    WriteListFile("3\r\na\r\nb\r\nc\r\n/f/");
+    monitor_->FormCreate(kGerman);
+    OtherProgram([](FeedMonitor& other, RecordingView& view) {
+        view.selectedRow = 1;
+        other.Button2Click();
+        other.AddEntry("d");
+    });
+    monitor_->AddEntry("e");
+    monitor_->ListeSpeichern();
+    EXPECT_EQ(ReadListFile(), "4\r\na\r\nc\r\ne\r\nd\r\n/f/");
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"a", "c", "e", "d"}));
+    ExpectRowsMatchRegistry();
+
+    // The list saved is the one the next save compares with: d, removed since, stays removed.
+    OtherProgram([](FeedMonitor& other, RecordingView& view) {
+        view.selectedRow = 3;
+        other.Button2Click();
+    });
+    monitor_->FormClose();
+    EXPECT_EQ(ReadListFile(), "3\r\na\r\nc\r\ne\r\n/f/");
+}
+
+TEST_F(ListFile, AProgramThatChangedNothingLeavesTheFileAsAnotherSavedIt) {
+    WriteListFile("1\r\na\r\n/f/");
+    monitor_->FormCreate(kGerman);
+    OtherProgram([](FeedMonitor& other, RecordingView&) { other.AddEntry("b"); });
+    const ino_t saved = ListInode();
+    monitor_->FormClose();
+    EXPECT_EQ(ListInode(), saved);
+    EXPECT_EQ(ReadListFile(), "2\r\na\r\nb\r\n/f/");
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"a", "b"}));
+    ExpectRowsMatchRegistry();
+}
+
+TEST_F(ListFile, TheFolderIsTheOneThisProgramChoseElseTheOneAnotherChose) {
+    const struct {
+        const char *ours, *theirs, *saved;
+    } cases[] = {{"/f/", "/o/", "/o/"}, {"/w/", "/f/", "/w/"}, {"/w/", "/o/", "/w/"}};
+    for (const auto& c : cases) {
+        WriteListFile("1\r\na\r\n/f/");
+        RecordingView view;
+        FeedMonitor window(view, programDir_);
+        window.FormCreate(kGerman);
+        OtherProgram([&](FeedMonitor&, RecordingView& other) { other.folderText = c.theirs; });
+        view.folderText = c.ours;
+        window.FormClose();
+        EXPECT_EQ(ReadListFile(), std::string("1\r\na\r\n") + c.saved) << c.ours << c.theirs;
+        EXPECT_EQ(view.folderText, c.saved) << c.ours << c.theirs;
+    }
+}
+
+TEST_F(ListFile, ASaveWaitsForAnotherSaveOnlySoLongAndNeverForARun) {
+    WriteListFile("1\r\na\r\n/f/");
+    monitor_->FormCreate(kGerman);
+    monitor_->AddEntry("b");
+    monitor_->SaveLockWait = std::chrono::milliseconds(50);
+    {
+        SaveLock otherSave(ListPath(), {});
+        ASSERT_TRUE(otherSave.Acquired());
+        const ino_t before = ListInode();
+        monitor_->ListeSpeichern();
+        ASSERT_EQ(app_.ShownBoxes().size(), 1u);
+        EXPECT_EQ(app_.ShownBoxes()[0].kind, ShownBox::Kind::ErrorReport);
+        EXPECT_NE(app_.ShownBoxes()[0].text.find(ListPath()), std::string::npos);
+        EXPECT_EQ(ListInode(), before);
+        EXPECT_EQ(ReadListFile(), "1\r\na\r\n/f/");
+    }
+    // Another program's scan holds the run lock for minutes; closing meanwhile saves at once.
+    RunLock otherRun(ListPath());
+    ASSERT_TRUE(otherRun.Acquired());
+    monitor_->FormClose();
+    EXPECT_EQ(ReadListFile(), "2\r\na\r\nb\r\n/f/");
+    EXPECT_EQ(app_.ShownBoxes().size(), 1u);
 }
 
 }  // namespace

@@ -40,9 +40,12 @@ TEST_F(FetchFeedDocumentTest, ReadsTheWholeDocument) {
     server_.AddConnection(NormalResponse(302, "kept"));
 
     std::string address = server_.Url("/feed.xml").substr(7);  // without the scheme
-    EXPECT_EQ(FetchFeedDocument(address), feed);
-    EXPECT_EQ(FetchFeedDocument(server_.Url("/exact")), std::string(4095, 'e'));
-    EXPECT_EQ(FetchFeedDocument(server_.Url("/unmoved")), "kept");
+    const FetchedFeed fetched = FetchFeedDocument(address);
+    EXPECT_EQ(fetched.document, feed);
+    // Relative enclosures resolve against the address the document came from.
+    EXPECT_EQ(fetched.finalUrl, server_.Url("/feed.xml"));
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/exact")).document, std::string(4095, 'e'));
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/unmoved")).document, "kept");
     ASSERT_EQ(server_.Requests().size(), 3u);
     EXPECT_EQ(server_.Requests()[0].raw.rfind("GET /feed.xml HTTP/1.1\r\n", 0), 0u);
 }
@@ -50,42 +53,42 @@ TEST_F(FetchFeedDocumentTest, ReadsTheWholeDocument) {
 TEST_F(FetchFeedDocumentTest, ANulDropsTheRestOfItsPieceOnly) {
     std::string firstPiece = "<rss>" + std::string(1, '\0') + std::string(4089, 'x');
     server_.AddConnection(NormalResponse(200, firstPiece + "</rss>"));
-    EXPECT_EQ(FetchFeedDocument(server_.Url("/nul")), "<rss></rss>");
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/nul")).document, "<rss></rss>");
 }
 
 TEST_F(FetchFeedDocumentTest, OtherAnswersGiveTheirStatus) {
     server_.AddConnection(NormalResponse(404, "<enclosure url=\"http://h/a.mp3\"/>"));
     server_.AddConnection(NormalResponse(500, ""));
-    EXPECT_EQ(FetchFeedDocument(server_.Url("/missing")), "Status:404");
-    EXPECT_EQ(FetchFeedDocument(server_.Url("/broken")), "Status:500");
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/missing")).document, "Status:404");
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/broken")).document, "Status:500");
 }
 
 TEST_F(FetchFeedDocumentTest, ADocumentThatBrokeOffIsAFailedFetch) {
     // What arrived would be scanned as if complete and yield an older episode.
     const platform::UrlReaderTimeouts shortTimeouts{2000ms, 300ms};
     server_.AddConnection(test_support::StalledResponse());
-    EXPECT_EQ(FetchFeedDocument(server_.Url("/silent"), shortTimeouts), "");
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/silent"), shortTimeouts).document, "");
 
     const std::string body = "<rss><item>" + std::string(5000, 'x');
     auto halfSent = NormalResponse(200, body);
     halfSent.pieces[0].bytes.resize(halfSent.pieces[0].bytes.size() - 5000);
     halfSent.after = test_support::AfterResponse::Stall;
     server_.AddConnection(halfSent);
-    EXPECT_EQ(FetchFeedDocument(server_.Url("/slow"), shortTimeouts), "");
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/slow"), shortTimeouts).document, "");
 
     auto cutShort = halfSent;
     cutShort.after = test_support::AfterResponse::Close;
     server_.AddConnection(cutShort);
-    EXPECT_EQ(FetchFeedDocument(server_.Url("/cut")), "");
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/cut")).document, "");
 
     // Without a length only the reset tells that the document is not complete.
     server_.AddConnection(
         test_support::RawResponse("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n<rss><item>",
                                   test_support::AfterResponse::Reset));
-    EXPECT_EQ(FetchFeedDocument(server_.Url("/reset")), "");
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/reset")).document, "");
 
     server_.StopListening();
-    EXPECT_EQ(FetchFeedDocument(server_.Url("/gone")), "");
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/gone")).document, "");
 }
 
 TEST_F(FetchFeedDocumentTest, ACompressedFeedIsDecodedEvenWhenSentUnasked) {
@@ -97,7 +100,7 @@ TEST_F(FetchFeedDocumentTest, ACompressedFeedIsDecodedEvenWhenSentUnasked) {
         88);
     server_.AddConnection(NormalResponse(200, gzipped, {{"Content-Encoding", "gzip"}}));
     EXPECT_EQ(
-        FetchFeedDocument(server_.Url("/zipped")),
+        FetchFeedDocument(server_.Url("/zipped")).document,
         "<rss><channel><item><enclosure url=\"http://h/zipped.mp3\"/></item></channel></rss>");
     ASSERT_EQ(server_.Requests().size(), 1u);
     const std::string request = server_.Requests()[0].raw;
@@ -111,7 +114,7 @@ TEST_F(FetchFeedDocumentTest, ACompressedFeedIsDecodedEvenWhenSentUnasked) {
 TEST_F(FetchFeedDocumentTest, AnAddressWithoutItsOwnSchemeIsNotFetched) {
     // "http://" only in the query: the reader would have to guess a scheme.
     std::string address = server_.Url("/feed?from=http://x").substr(7);
-    EXPECT_EQ(FetchFeedDocument(address), "");
+    EXPECT_EQ(FetchFeedDocument(address).document, "");
     EXPECT_EQ(server_.AcceptedConnections(), 0);
 }
 

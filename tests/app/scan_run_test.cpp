@@ -71,39 +71,72 @@ class ScanRunTest : public testing::FeedMonitorTest {
     platform::HWND window_ = 0;
 };
 
-TEST_F(ScanRunTest, DownloadsOnlyTheLastEnclosureAndOnlyWhenItsFileIsMissing) {
-    std::string feed =
-        Feed({"<enclosure url=\"http://h/a.mp3\" type=\"audio/mpeg\"/>",
-              "<enclosure length='5' url='http://h/b.mp3'/>",
-              "<enclosure type=\"audio/mpeg\" url=\"http://h/c.mp3?id=3&amp;x=1\"/>"});
-    AddFeed("/feed", NormalResponse(200, feed));
+// Episodes of a host that names every file media.mp3, newest first, as feeds list them.
+std::string SharedNameFeed(int newest, int oldest) {
+    std::vector<std::string> items;
+    for (int n = newest; n >= oldest; --n)
+        items.push_back("<guid>ep-" + std::to_string(n) + "</guid><title>Ep " +
+                        std::to_string(n) + "</title><enclosure type=\"audio/mpeg\" url=\"/" +
+                        std::to_string(n) + "/media.mp3?src=rss&amp;x=1\"/>");
+    return Feed(items);
+}
+
+TEST_F(ScanRunTest, EveryNewEpisodeIsDownloadedOnceUnderItsOwnName) {
+    AddFeed("/show/feed", NormalResponse(200, SharedNameFeed(3, 1)));
     onDownload_ = [&] {
         monitor_->Button3Click();  // a second click during the run does nothing
         monitor_->UiLanguage = 1;  // the summary speaks the language current when it is shown
     };
-
-    monitor_->Button3Click();
+    monitor_->Button3Click();  // the first sight of the feed: its newest episode only
     EXPECT_TRUE(fs::is_directory(folder_));
-    EXPECT_EQ(downloads_,
-              (decltype(downloads_){{"http://h/c.mp3?id=3&x=1", folder_ + "c.mp3?id=3&x=1"}}));
+    const std::string host = server_.Url("");
+    EXPECT_EQ(downloads_, (decltype(downloads_){{host + "/3/media.mp3?src=rss&x=1",
+                                                 folder_ + "Ep 3.mp3"}}));
     EXPECT_EQ(monitor_->FeedEntries[0].EnclosureCount, 3);
-    EXPECT_EQ(
-        monitor_->FeedEntries[0].EnclosureUrls,
-        (std::vector<std::string>{"http://h/a.mp3", "http://h/b.mp3", "http://h/c.mp3?id=3&x=1"}));
+    EXPECT_EQ(monitor_->FeedEntries[0].EnclosureUrls.back(), host + "/1/media.mp3?src=rss&x=1");
     EXPECT_EQ(monitor_->NewFileCount, 1);
-    EXPECT_EQ(server_.Requests().size(), 1u);
     ASSERT_EQ(app_.ShownBoxes().size(), 1u);
     EXPECT_EQ(app_.ShownBoxes()[0].text, "New files were found and downloaded.");
-    EXPECT_EQ(app_.ShownBoxes()[0].caption, "New Downloads!");
+    EXPECT_EQ(monitor_->LastRun().ending, RunOutcome::Ending::NewFiles);
     EXPECT_FALSE(monitor_->ScanBusy);
 
-    std::ofstream(folder_ + "c.mp3?id=3&x=1") << "episode";
-    server_.AddConnection(NormalResponse(200, feed));
+    // Two episodes published since: both, newest first; the user deleted what was downloaded.
+    onDownload_ = nullptr;
     downloads_.clear();
+    server_.AddConnection(NormalResponse(200, SharedNameFeed(5, 1)));
+    monitor_->Button3Click();
+    EXPECT_EQ(downloads_, (decltype(downloads_){{host + "/5/media.mp3?src=rss&x=1", folder_ + "Ep 5.mp3"},
+                                                {host + "/4/media.mp3?src=rss&x=1", folder_ + "Ep 4.mp3"}}));
+    EXPECT_EQ(monitor_->NewFileCount, 2);
+
+    downloads_.clear();
+    server_.AddConnection(NormalResponse(200, SharedNameFeed(5, 1)));
     monitor_->Button3Click();
     EXPECT_TRUE(downloads_.empty());
-    EXPECT_EQ(monitor_->NewFileCount, 0);
     ExpectSummary(5);
+    EXPECT_EQ(monitor_->LastRun().ending, RunOutcome::Ending::NothingNew);
+}
+
+TEST_F(ScanRunTest, ADamagedHistoryIsReportedAndTheRunGoesOnByTheFolder) {
+    const std::string historyPath = ListPath() + ".history";
+    const std::string garbage(4096, '\x5A');
+    std::ofstream(historyPath, std::ios::binary) << garbage;
+    fs::create_directories(folder_);
+    std::ofstream(folder_ + "Ep 2.mp3") << "there";
+    for (int run = 0; run < 2; ++run)
+        server_.AddConnection(NormalResponse(200, SharedNameFeed(2, 1)));
+    monitor_->AddEntry(server_.Url("/feed"));
+
+    monitor_->Button3Click();
+    EXPECT_TRUE(downloads_.empty());  // the newest episode is there
+    ASSERT_EQ(app_.ShownBoxes().size(), 2u);
+    EXPECT_EQ(app_.ShownBoxes()[0].kind, platform::ShownBox::Kind::ErrorReport);
+    EXPECT_NE(app_.ShownBoxes()[0].text.find(historyPath), std::string::npos);
+    ExpectSummary(5);
+    fs::remove(folder_ + "Ep 2.mp3");
+    monitor_->Button3Click();
+    EXPECT_EQ(downloads_.size(), 1u);
+    EXPECT_EQ(ReadFile(historyPath), garbage);
 }
 
 TEST_F(ScanRunTest, AFeedWithoutEnclosuresMayBeDeletedAndTheNextTakesItsIndex) {
@@ -167,6 +200,7 @@ TEST_F(ScanRunTest, ARunIsRefusedWhileAnotherRunHoldsTheList) {
         monitor_->Button3Click();
         EXPECT_TRUE(RequestedPaths().empty());
         ExpectSummary(kAnotherRunMessage);
+        EXPECT_EQ(monitor_->LastRun().ending, RunOutcome::Ending::Refused);
         EXPECT_FALSE(monitor_->ScanBusy);
     }
     monitor_->Button3Click();
@@ -195,16 +229,16 @@ TEST_F(ScanRunTest, TheRunAfterACancelAllScansAgain) {
     ExpectSummary(3);
 }
 
-TEST_F(ScanRunTest, NamesUnfitForAFileAreNeitherDownloadedNorCounted) {
+TEST_F(ScanRunTest, EpisodesGoIntoTheFolderUnderSafeNamesOnly) {
     AddFeed("/dots", NormalResponse(200, Feed({"<enclosure url=\"http://h/a/..\"/>"})));
-    AddFeed("/slash", NormalResponse(200, Feed({"<enclosure url=\"http://h/dir/\"/>"})));
+    AddFeed("/slash", NormalResponse(200, Feed({"<enclosure url=\"../x%2F..%2Fy\"/>"})));
+    // No request can carry a control byte.
     AddFeed("/control", NormalResponse(200, Feed({"<enclosure url=\"http://h/a&#10;b.mp3\"/>"})));
 
     monitor_->Button3Click();
-    EXPECT_TRUE(downloads_.empty());
-    EXPECT_EQ(monitor_->NewFileCount, 0);
-    EXPECT_EQ(app_.ShownBoxes().size(), 1u);
-    ExpectSummary(5);
+    EXPECT_EQ(downloads_, (decltype(downloads_){{"http://h/", folder_ + "episode"},
+                                                {server_.Url("/x%2F..%2Fy"), folder_ + "episode (2)"}}));
+    EXPECT_EQ(monitor_->NewFileCount, 2);
 }
 
 TEST_F(ScanRunTest, AStalledFeedGivesUpAndTheRunGoesOn) {
@@ -269,18 +303,18 @@ TEST_F(ScanRunTest, AFolderThatCannotBeCreatedStopsTheRunBeforeItStarts) {
     EXPECT_FALSE(fs::exists(folder_));
 }
 
-TEST_F(ScanRunTest, MoreEnclosuresThanTheCountHoldsStillChooseTheLast) {
-    std::string feed;
+TEST_F(ScanRunTest, MoreEnclosuresThanTheCountHoldsKeepTheLatest) {
+    std::vector<std::string> items;
     for (int i = 0; i <= 0xFFFF; ++i)
-        feed += "<enclosure url=\"http://h/" + std::to_string(i) + ".mp3\"/>";
+        items.push_back("<enclosure url=\"http://h/" + std::to_string(i) + ".mp3\"/>");
     monitor_->AddEntry("http://h/feed");
     monitor_->DownloadFolder = folder_;
     fs::create_directories(folder_);
 
-    monitor_->XML_einlesen(0, feed);
+    monitor_->XML_einlesen(0, Feed(items));
     EXPECT_EQ(monitor_->FeedEntries[0].EnclosureCount, 0xFFFF);
     EXPECT_EQ(monitor_->FeedEntries[0].EnclosureUrls.front(), "http://h/1.mp3");
-    EXPECT_EQ(downloads_, (decltype(downloads_){{"http://h/65535.mp3", folder_ + "65535.mp3"}}));
+    EXPECT_EQ(downloads_, (decltype(downloads_){{"http://h/0.mp3", folder_ + "0.mp3"}}));
     EXPECT_TRUE(app_.ShownBoxes().empty());
 }
 

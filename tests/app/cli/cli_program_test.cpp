@@ -94,8 +94,9 @@ class CliProgram : public ::testing::Test {
 };
 
 TEST_F(CliProgram, ScanDownloadsTheNewEpisodesThenFindsNothingNew) {
-    WriteList({AddFeed("a.xml", AddEpisode("a.mp3", 300000)),
-               AddFeed("b.xml", AddEpisode("b.mp3", 1234))});
+    const std::string feedB = AddFeed("b.xml", AddEpisode("b.mp3", 1234));
+    WriteList({AddFeed("a.xml", AddEpisode("a.mp3", 300000)), feedB});
+    const std::string list = ReadFile(ListPath());
 
     ProgramResult first = Run({});
     EXPECT_EQ(first.status, 0) << first.err;
@@ -111,6 +112,12 @@ TEST_F(CliProgram, ScanDownloadsTheNewEpisodesThenFindsNothingNew) {
     ProgramResult second = Run({});
     EXPECT_EQ(second.status, 0) << second.err;
     EXPECT_EQ(second.out, "There are no new files.\n");
+    // What the scans found is kept beside the list, and neither scan rewrote the list.
+    EXPECT_EQ(ReadFile(ListPath()), list);
+    EXPECT_NE(Run({"list"}).out.find("2  " + feedB + "\n   newest episode: b.mp3\n"),
+              std::string::npos);
+    const ProgramResult history = Run({"history", "1"});
+    EXPECT_NE(history.out.find("/a.mp3: downloaded as a.mp3\n"), std::string::npos) << history.out;
 
     EXPECT_EQ(Run({"--quiet"}).out, "");
 }
@@ -166,7 +173,7 @@ TEST_F(CliProgram, EditingCommandsWriteTheListAsTheWindowDoes) {
     EXPECT_EQ(Run({"remove", "5"}).status, 2);
     EXPECT_EQ(Run({"remove", "http://nowhere.example/"}).status, 2);
     EXPECT_EQ(ReadFile(ListPath()), "1\r\nhttp://three.example/feed\r\n" + (folder_ / "pods/"));
-    EXPECT_EQ(Run({"list"}).out, "1  http://three.example/feed\n");
+    EXPECT_EQ(Run({"list"}).out, "1  http://three.example/feed\n   not scanned yet\n");
 
     // Removing the last feed removes the file, as closing the window with no feeds does.
     EXPECT_EQ(Run({"remove", "1"}).status, 0);
