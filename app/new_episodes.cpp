@@ -28,9 +28,7 @@ bool IsRequestable(const std::string& url) {
 class Planner {
   public:
     Planner(const FeedItems& feed, const FeedHistory* history, const DownloadFolderView& folder)
-        : history_(history), folder_(folder) {
-        for (const FeedItem& item : feed.items)
-            ++urlNameCounts_[UrlFileName(item.enclosureUrl)];
+        : feed_(feed), history_(history), folder_(folder) {
         if (history)
             for (const auto& [identity, record] : history->episodes)
                 if (record.fate == EpisodeFate::Downloaded) historyNames_.insert(record.fileName);
@@ -50,7 +48,7 @@ class Planner {
 
     // The item's file name, with a number when another episode has the name already.
     std::string NameFor(const FeedItem& item, const std::string& identity) {
-        const bool shared = urlNameCounts_[UrlFileName(item.enclosureUrl)] > 1;
+        const bool shared = UrlNameCount(item) > 1;
         std::string name = UnusedFileName(
             EpisodeFileName(item, shared),
             [&](const std::string& n) { return TakenByAnother(n, identity); });
@@ -60,10 +58,10 @@ class Planner {
 
     // The name under which the item's file is in the folder already, if it is.
     std::optional<std::string> PresentName(const FeedItem& item, const std::string& name,
-                                           const std::string& identity) const {
+                                           const std::string& identity) {
         if (folder_.present(name)) return name;
         const std::string old = OldFileName(item);
-        const bool oldShared = urlNameCounts_.at(UrlFileName(item.enclosureUrl)) > 1;
+        const bool oldShared = UrlNameCount(item) > 1;
         if (old != name && !oldShared && IsSafeFileName(old) &&
             !IsGenericFileName(UrlFileName(old)) && folder_.present(old) &&
             !TakenByAnother(old, identity))
@@ -72,6 +70,16 @@ class Planner {
     }
 
   private:
+    // How many items of the feed share the item's URL file name; counted when first needed, as a
+    // scan with nothing new names no file.
+    int UrlNameCount(const FeedItem& item) {
+        if (urlNameCounts_.empty())
+            for (const FeedItem& each : feed_.items)
+                ++urlNameCounts_[UrlFileName(each.enclosureUrl)];
+        return urlNameCounts_[UrlFileName(item.enclosureUrl)];
+    }
+
+    const FeedItems& feed_;
     const FeedHistory* history_;
     const DownloadFolderView& folder_;
     std::map<std::string, int> urlNameCounts_;
@@ -103,7 +111,7 @@ EpisodePlan PlanEpisodes(const FeedItems& feed, const FeedHistory* history,
         const FeedItem& item = feed.items[index];
         if (!IsRequestable(item.enclosureUrl)) continue;
         std::string identity = EpisodeIdentity(item);
-        if (!identities.insert(identity).second || planner.Recorded(identity)) continue;
+        if (planner.Recorded(identity) || !identities.insert(identity).second) continue;
         std::string name = planner.NameFor(item, identity);
         if (auto there = planner.PresentName(item, name, identity)) {
             plan.recorded.push_back({identity, EpisodeFate::Downloaded, *there, item.title, 0});

@@ -205,6 +205,7 @@ void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItem
                 feedUrl, {episode.identity, EpisodeFate::Downloaded, episode.fileName, item.title,
                           static_cast<std::int64_t>(std::time(nullptr))});
     }
+    if (plan.downloads.empty()) return;
     if (EpisodeHistory* store = UsableHistory()) store->RecordScan(feedUrl, {}, summary);
     UsableHistory();  // a failure of the last write is reported too
 }

@@ -1,8 +1,8 @@
 // Reads arbitrary bytes as a feed document and checks what the scan and the download rely on:
 // every item offers an enclosure that is among the document's enclosure URLs, no kept text grows
 // past its bound or past what the document and the feed's address can give, the newest-first
-// order is an order of all items with the dated ones first, and a file name that passes the
-// safety check can only name a file inside the download folder.
+// order is an order of all items with the dated ones first, and every episode's file name,
+// numbered or not, names a plain file inside the download folder.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/enclosure_scan.h"
 #include "app/episode_file_name.h"
 #include "app/feed_items.h"
+#include "app/xml_text.h"
 
 namespace {
 
@@ -25,14 +25,21 @@ void Require(bool condition) {
     if (!condition) std::abort();
 }
 
-void CheckFileName(const std::string& url) {
-    const std::string name = app::EnclosureFileName(url);
-    if (!app::IsSafeFileName(name)) return;
-    Require(name != "." && name != "..");
-    Require(std::none_of(name.begin(), name.end(), [](char c) {
-        auto byte = static_cast<unsigned char>(c);
-        return c == '/' || byte < 0x20 || byte == 0x7F;
-    }));
+// Whatever the feed holds, an episode's file name names a plain file inside the download folder,
+// and so does the numbered name that makes way for another episode's.
+void CheckFileName(const app::FeedItem& item) {
+    for (const bool shared : {false, true}) {
+        const std::string name = app::EpisodeFileName(item, shared);
+        const std::string numbered =
+            app::UnusedFileName(name, [&](const std::string& n) { return n == name; });
+        for (const std::string& chosen : {name, numbered}) {
+            Require(app::IsSafeFileName(chosen));
+            Require(std::none_of(chosen.begin(), chosen.end(), [](char c) {
+                auto byte = static_cast<unsigned char>(c);
+                return c == '/' || byte < 0x20 || byte == 0x7F;
+            }));
+        }
+    }
 }
 
 void CheckNewestFirst(const std::vector<app::FeedItem>& items) {
@@ -69,12 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A resolved URL holds at most the feed's address, a "/" and what the document wrote.
         for (const std::string& url : urls) {
             Require(!url.empty() && url.size() <= feedUrl.size() + 1 + size);
-            CheckFileName(url);
         }
         // The items' enclosures come in document order among all enclosure URLs.
         auto next = urls.begin();
         for (const app::FeedItem& item : read.items) {
             Require(!item.enclosureUrl.empty());
+            CheckFileName(item);
             Require(item.title.size() <= kMaxTextBytes && item.guid.size() <= kMaxTextBytes);
             next = std::find(next, urls.end(), item.enclosureUrl);
             Require(next != urls.end());

@@ -59,6 +59,7 @@ double BestScan(app::FeedMonitor& monitor) {
 int main() {
     platform::HeadlessApplication application;
     platform::SetApplication(&application);
+    application.OnBoxShown = [](const platform::ShownBox&) {};  // the summaries, and the report
     std::string pattern = (std::filesystem::temp_directory_path() / "pd_quiet_XXXXXX").string();
     const std::filesystem::path root = mkdtemp(pattern.data());
     const std::string folder = (root / "Download").string() + "/";

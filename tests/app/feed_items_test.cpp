@@ -1,4 +1,5 @@
 #include "app/feed_items.h"
+#include "app/xml_text.h"
 
 #include <gtest/gtest.h>
 
@@ -176,6 +177,14 @@ TEST(NewestFirst, OrdersDatedItemsByDateThenUndatedInDocumentOrder) {
             items[i].date = c.dates[i];
         EXPECT_EQ(NewestFirst(items), c.order) << ::testing::PrintToString(c.order);
     }
+}
+
+TEST(DecodeXmlReferences, DecodesReferencesAndKeepsWhatIsNone) {
+    EXPECT_EQ(DecodeXmlReferences("&lt;&gt;&quot;&apos;&amp;amp;&#233;&#X20AC;"),
+              "<>\"'&amp;\xC3\xA9\xE2\x82\xAC");
+    EXPECT_EQ(DecodeXmlReferences("a & b &nbsp; &#0; &#xD800; &#x110000; &#; &#12a; &amp"),
+              "a & b &nbsp; &#0; &#xD800; &#x110000; &#; &#12a; &amp");
+    EXPECT_EQ(DecodeXmlReferences("&&amp;;"), "&&;");
 }
 
 }  // namespace

@@ -45,6 +45,12 @@ TEST(EpisodeFileName, IsReadableAndSafe) {
         EXPECT_EQ(name, c.expected) << c.item.enclosureUrl;
         EXPECT_TRUE(IsSafeFileName(name)) << name;
     }
+    for (const std::string& unsafe : {std::string(256, 'a'), std::string(), std::string("."),
+                                      std::string(".."), std::string("a\nb"), std::string("a\0b", 3),
+                                      std::string("a\x7F"), std::string("a/b")})
+        EXPECT_FALSE(IsSafeFileName(unsafe)) << unsafe;
+    EXPECT_TRUE(IsSafeFileName(std::string(255, 'a')));
+    EXPECT_TRUE(IsSafeFileName("..."));
     const std::string longTitle(400, 'x');
     const std::string longName = EpisodeFileName(Item("", longTitle, 1, "http://h/media.mp3"), false);
     EXPECT_LE(longName.size(), 205u);
