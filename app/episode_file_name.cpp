@@ -14,9 +14,13 @@ constexpr std::size_t kMaxStemBytes = 200;
 constexpr std::size_t kMaxExtensionBytes = 6;
 
 // Words that hosts give every episode's file, so that the name tells no episode from another.
-constexpr std::array<std::string_view, 14> kGenericStems = {
-    "media", "audio", "episode", "file",    "download", "index",  "stream",
-    "play",  "listen", "podcast", "default", "track",    "content", "enclosure"};
+constexpr std::array<std::string_view, 15> kGenericStems = {
+    "media",  "audio",   "episode", "file",    "download", "index",     "stream",  "play",
+    "listen", "podcast", "default", "track",   "content",  "enclosure", "redirect"};
+
+// Tracking hosts name files after the whole address they forward to: "aHR0c" starts "http" in
+// Base64.
+constexpr std::string_view kEncodedAddressStart = "aHR0c";
 
 struct MimeExtension {
     std::string_view type;
@@ -128,6 +132,7 @@ std::string UrlFileName(std::string_view url) {
 
 bool IsGenericFileName(std::string_view name) {
     const std::string_view extension = ExtensionOf(name);
+    if (name.starts_with(kEncodedAddressStart)) return true;
     const std::string stem = LowerText(name.substr(0, name.size() - extension.size()));
     if (std::find(kGenericStems.begin(), kGenericStems.end(), stem) != kGenericStems.end())
         return true;

@@ -18,7 +18,7 @@ bool IsSafeFileName(std::string_view name);
 std::string UrlFileName(std::string_view url);
 
 // Whether a name says nothing of its episode: a word hosts use for every file ("media.mp3",
-// "audio", "index", "stream", …) or a bare number or hex id.
+// "audio", "index", "stream", …), a bare number or hex id, or a whole address in Base64.
 bool IsGenericFileName(std::string_view name);
 
 // The name an item's file is saved under: its UrlFileName, unless that is generic, unsafe, or

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 #include "app/episode_history.h"
@@ -57,6 +58,18 @@ class BusyScope {
     bool& busy_;
 };
 
+// Takes its step when the scope ends, an escaping error included.
+class RunEnd {
+  public:
+    explicit RunEnd(std::function<void()> step) : step_(std::move(step)) {}
+    ~RunEnd() { step_(); }
+    RunEnd(const RunEnd&) = delete;
+    RunEnd& operator=(const RunEnd&) = delete;
+
+  private:
+    std::function<void()> step_;
+};
+
 }  // namespace
 
 void FeedMonitor::Button3Click() {
@@ -79,10 +92,14 @@ void FeedMonitor::Button3Click() {
     BusyScope busy(ScanBusy);
     history_ = std::make_unique<EpisodeHistory>(EpisodeHistory::PathFor(ListFilePath()));
     historyReported_ = false;
-    downloadNumber_ = downloadsFound_ = 0;
-    ScanFeeds();
-    history_.reset();
-    downloadNumber_ = downloadsFound_ = 0;
+    {
+        // The history closes and the counter of downloads starts anew however the run ends.
+        const RunEnd end([this] {
+            history_.reset();
+            downloadNumber_ = downloadsFound_ = 0;
+        });
+        ScanFeeds();
+    }
     lastRun_.newFiles = NewFileCount;
     if (Terminating()) {
         lastRun_.ending = RunOutcome::Ending::Closed;

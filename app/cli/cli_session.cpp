@@ -110,9 +110,7 @@ int CliSession::List() {
         std::printf("   %s\n", state.c_str());
     }
     if (history && !history->Usable()) {
-        PrintError(TextOf(language, TerminalText::HistoryUnusable,
-                          history->Path() + " (" + history->Problem() + ")"));
-        return kFailed;
+        return HistoryUnusable(*history);
     }
     return kSucceeded;
 }
@@ -125,9 +123,7 @@ int CliSession::History() {
     const std::vector<EpisodeRecord> records =
         history ? history->List(url) : std::vector<EpisodeRecord>{};
     if (history && !history->Usable()) {
-        PrintError(TextOf(language, TerminalText::HistoryUnusable,
-                          history->Path() + " (" + history->Problem() + ")"));
-        return kFailed;
+        return HistoryUnusable(*history);
     }
     if (records.empty()) {
         PrintError(TextOf(language, TerminalText::NothingRecorded, url));
@@ -141,6 +137,12 @@ int CliSession::History() {
                     (record.title.empty() ? record.identity : record.title).c_str(), fate.c_str());
     }
     return kSucceeded;
+}
+
+int CliSession::HistoryUnusable(const EpisodeHistory& history) {
+    PrintError(TextOf(monitor_.UiLanguage, TerminalText::HistoryUnusable,
+                      history.Path() + " (" + history.Problem() + ")"));
+    return kFailed;
 }
 
 std::unique_ptr<EpisodeHistory> CliSession::OpenHistory() {

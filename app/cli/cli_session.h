@@ -37,6 +37,8 @@ class CliSession {
     int History();
     // The list's history for reading, or nothing when there is none yet (it is not created here).
     std::unique_ptr<EpisodeHistory> OpenHistory();
+    // Says why the history cannot be read; kFailed.
+    int HistoryUnusable(const EpisodeHistory& history);
     int ShowFolder();
     // Runs change holding the run lock and saves the list when it succeeded.
     int Edit(const std::function<int()>& change);

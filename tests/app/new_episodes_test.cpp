@@ -33,6 +33,7 @@ TEST(EpisodeFileName, IsReadableAndSafe) {
         {Item("", "Talk", 1, "http://h/e/48213.mp3"), false, "Talk.mp3"},
         {Item("", "Talk", 1, "http://h/e/5f3a9c0e-1b2d-4c3a.ogg"), false, "Talk.ogg"},
         {Item("", "Talk", 1, "http://h/e/2024-05-01.mp3"), false, "2024-05-01.mp3"},
+        {Item("", "Talk", 1, "http://h/aHR0cHM6Ly9jZG4uZXhhbXBsZS9lcC5tcDM.mp3"), false, "Talk.mp3"},
         {Item("", "Talk", 1, "http://h/e/show.mp3"), true, "Talk.mp3"},
         // A decoded slash or control byte is no name; a title is made safe.
         {Item("", "a/b\tc", 1, "http://h/x%2Fy.mp3"), false, "a b c.mp3"},
