@@ -10,61 +10,14 @@
 #include "app/download_watchdog.h"
 #include "app/feed_monitor.h"
 #include "app/message_table.h"
+#include "app/partial_file.h"
 #include "app/proxy_text.h"
+#include "app/resume_range.h"
 #include "http/http_cli.h"
 #include "platform/streams.h"
 
 namespace app {
 namespace {
-
-// The final name with ".part" appended; a name too long to take the suffix is cut to make room.
-std::string TemporaryPathOf(const std::string& path) {
-    constexpr std::size_t kMaxNameBytes = 255;
-    constexpr std::string_view kSuffix = ".part";
-    const std::size_t nameStart = path.rfind('/') + 1;
-    const std::size_t nameBytes = std::min(path.size() - nameStart, kMaxNameBytes - kSuffix.size());
-    return path.substr(0, nameStart + nameBytes) + std::string(kSuffix);
-}
-
-// Clears the temporary name of a file or link left there (by a crashed run, or planted), so the
-// new file is created there afresh and never written through a link into someone else's file. A
-// directory is left alone; the creation then fails.
-const std::string& ClearedTemporaryPath(const std::string& path) {
-    std::error_code error;
-    if (!std::filesystem::is_directory(std::filesystem::symlink_status(path, error)))
-        std::filesystem::remove(path, error);
-    return path;
-}
-
-// A file being received under a temporary name: removed unless it was completed, so a failed,
-// cancelled or interrupted download never leaves anything that a later run takes as downloaded.
-class PartialFile {
-  public:
-    explicit PartialFile(const std::string& path)
-        : path_(TemporaryPathOf(path)),
-          stream_(ClearedTemporaryPath(path_), platform::FileMode::CreateNew) {}
-    ~PartialFile() {
-        if (completed_) return;
-        std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
-    }
-    PartialFile(const PartialFile&) = delete;
-    PartialFile& operator=(const PartialFile&) = delete;
-
-    platform::FileStream& Stream() { return stream_; }
-
-    // Writes out what is gathered and gives the file its final name; raises when either fails.
-    void Complete(const std::string& finalPath) {
-        stream_.Flush();
-        std::filesystem::rename(path_, finalPath);
-        completed_ = true;
-    }
-
-  private:
-    std::string path_;
-    platform::FileStream stream_;
-    bool completed_ = false;
-};
 
 // Hands the stream to the client for one request and takes it back however the request ends,
 // so the client never keeps a pointer to a released stream.
@@ -76,6 +29,26 @@ class LentStream {
     ~LentStream() { client_.BodyStream = nullptr; }
     LentStream(const LentStream&) = delete;
     LentStream& operator=(const LentStream&) = delete;
+
+  private:
+    THttpCli& client_;
+};
+
+// The client's header and document-start handlers for one request, taken back however it ends.
+class LentHandlers {
+  public:
+    LentHandlers(THttpCli& client, TBeforeHeaderSendEvent beforeHeaderSend,
+                 THttpNotifyEvent docBegin)
+        : client_(client) {
+        client_.OnBeforeHeaderSend = std::move(beforeHeaderSend);
+        client_.OnDocBegin = std::move(docBegin);
+    }
+    ~LentHandlers() {
+        client_.OnBeforeHeaderSend = nullptr;
+        client_.OnDocBegin = nullptr;
+    }
+    LentHandlers(const LentHandlers&) = delete;
+    LentHandlers& operator=(const LentHandlers&) = delete;
 
   private:
     THttpCli& client_;
@@ -153,12 +126,13 @@ void FeedMonitor::ShowDownloadOf(const std::string& fileName) {
     view_.SetVisible(Window::Progress, "", true);
 }
 
-bool FeedMonitor::DownloadFile(const std::string& url, const std::string& path) {
+bool FeedMonitor::DownloadFile(const std::string& url, const std::string& path,
+                               const EpisodeOrigin& origin) {
     ShowDownloadOf(FileNameOf(path));
     downloadCancelled_ = false;
     std::optional<std::string> failure;
     try {
-        failure = ReceiveEpisode(url, path);
+        failure = ReceiveEpisode(url, path, origin);
     } catch (...) {
         // Anything but the client's failure ends the run; the window must not stay up.
         view_.SetVisible(Window::Progress, "", false);
@@ -172,37 +146,105 @@ bool FeedMonitor::DownloadFile(const std::string& url, const std::string& path) 
 }
 
 std::optional<std::string> FeedMonitor::ReceiveEpisode(const std::string& url,
-                                                       const std::string& path) {
+                                                       const std::string& path,
+                                                       const EpisodeOrigin& origin) {
+    EpisodeHistory* store = origin.identity.empty() ? nullptr : UsableHistory();
+    const std::string fileName = FileNameOf(path);
+    std::optional<PartialDownload> kept = store ? store->Partial(fileName) : std::nullopt;
+    const bool recordedAsPartial = kept.has_value();
+    if (kept && kept->identity != origin.identity) kept.reset();
+    PartialFile target(path, kept.has_value());
+    if (target.KeptBytes() == 0) kept.reset();
+    ApplyProxyText(*httpCli1_, view_.ProxyText());
+    Attempt attempt = ReceiveInto(url, target, kept);
+    if (attempt.startOver) {
+        target.StartOver();
+        kept.reset();
+        attempt = ReceiveInto(url, target, kept);
+    }
+    // No episode is empty, and an empty file would count as downloaded for ever.
+    if (!attempt.failure && target.Stream().Size() == 0)
+        attempt.failure = std::string(FailureTextIn(UiLanguage, FailureText::EmptyAnswer));
+    if (!attempt.failure) {
+        target.Complete(path);
+        return std::nullopt;
+    }
+    // Cut short: what is the episode's stays for the next run to continue.
+    if (store && attempt.episodeBytes && !attempt.validator.empty() &&
+        target.Stream().Size() > 0) {
+        store->RecordPartial(origin.feedUrl, fileName,
+                             {origin.identity, attempt.validator, attempt.total});
+        if (UsableHistory()) target.Keep();
+    } else if (kept) {
+        target.KeepKeptBytes();  // nothing of the episode came this time
+    } else if (store && recordedAsPartial) {
+        store->ForgetPartial(fileName);
+    }
+    return attempt.failure;
+}
+
+FeedMonitor::Attempt FeedMonitor::ReceiveInto(const std::string& url, PartialFile& target,
+                                              const std::optional<PartialDownload>& kept) {
     THttpCli& client = *httpCli1_;
     client.URL = url;
-    PartialFile target(path);
-    ApplyProxyText(client, view_.ProxyText());
-    std::optional<std::string> failure;
+    // The client keeps the last answer's Content-Range there, to be sent with its next request.
+    client.ContentRangeBegin.clear();
+    client.ContentRangeEnd.clear();
+    Attempt attempt;
+    const std::int64_t from = kept ? target.KeptBytes() : 0;
+    gaugeOffset_ = from;
     {
         LentStream lent(client, target.Stream());
+        // Every request of the download asks for the rest, relocated ones included.
+        LentHandlers handlers(
+            client,
+            [&](THttpCli*, const std::string&, std::vector<std::string>& headers) {
+                if (!kept) return;
+                for (std::string& line : ResumeRequestLines(from, kept->validator))
+                    headers.push_back(std::move(line));
+            },
+            // Decided before the first byte of the final answer's body reaches the file.
+            [&](THttpCli*) {
+                const std::vector<std::string>& lines = client.ResponseHeaderLines();
+                if (client.StatusCode() == 206 && kept) {
+                    attempt.episodeBytes = ContinuesAt(lines, from, kept->length);
+                    attempt.validator = kept->validator;
+                    attempt.total = kept->length;
+                    attempt.startOver = !attempt.episodeBytes;
+                    if (attempt.startOver) client.Abort();
+                } else if (client.StatusCode() == 200) {
+                    // The whole file, changed or not: it replaces what was kept.
+                    if (target.KeptBytes() > 0) target.StartOver();
+                    gaugeOffset_ = 0;
+                    attempt.episodeBytes = true;
+                    attempt.validator = RangeValidatorOf(lines);
+                    attempt.total = client.DocumentLength();
+                }
+            });
         // The client has no time-out of its own: a server that goes silent would hold the run.
         DownloadWatchdog watchdog(
             DownloadInactivityLimit, [this] { return receivedPieces_; },
             [&client] {
                 if (client.State() != httpReady) client.Abort();
             });
-        failure = GetFailure(client, UiLanguage);
+        attempt.failure = GetFailure(client, UiLanguage);
         if (watchdog.Fired())
-            failure = FillIn(FailureTextIn(UiLanguage, FailureText::NothingReceived),
-                             {SecondsText(DownloadInactivityLimit)});
+            attempt.failure = FillIn(FailureTextIn(UiLanguage, FailureText::NothingReceived),
+                                     {SecondsText(DownloadInactivityLimit)});
     }
-    // No episode is empty, and an empty file would count as downloaded for ever.
-    if (!failure && target.Stream().Size() == 0)
-        failure = std::string(FailureTextIn(UiLanguage, FailureText::EmptyAnswer));
-    if (!failure) target.Complete(path);
-    return failure;
+    // The kept bytes are no prefix of what the server has now.
+    if (kept && client.StatusCode() == 416) attempt.startOver = true;
+    return attempt;
 }
 
 void FeedMonitor::HttpCli1DocData() {
     ++receivedPieces_;
     view_.SetGaugeValue(
         Window::Progress, "Gauge2",
-        ProgressGaugeValue(httpCli1_->BodyReceivedCount(), httpCli1_->DocumentLength()));
+        ProgressGaugeValue(gaugeOffset_ + httpCli1_->BodyReceivedCount(),
+                           httpCli1_->DocumentLength() == -1
+                               ? -1
+                               : gaugeOffset_ + httpCli1_->DocumentLength()));
 }
 
 // The user's cancel: the download it ends is no failure to report. A click handled after the

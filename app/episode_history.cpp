@@ -21,13 +21,18 @@ enum EpisodeHistory::Statement : int {
     kKeepValidators,
     kAddEpisode,
     kReplaceEpisode,
+    kPartial,
+    kPartialsOfFeed,
+    kKeepPartial,
+    kForgetPartial,
     kStatementCount
 };
 
 namespace {
 
-// Raised with every change of the tables; a store of another version is not ours to change.
-constexpr int kVersion = 1;
+// Raised with every change of the tables; a store of another version is not ours to change,
+// except that an older one is brought up to date.
+constexpr int kVersion = 2;
 
 // Strings are kept as blobs: URLs and titles may be any bytes, and blobs compare bytewise. The
 // order of recording is the order of seq; fate is 0 for seen, 1 for downloaded.
@@ -55,6 +60,19 @@ CREATE INDEX recording_order ON episode (feed, seq);
 CREATE INDEX downloaded_file ON episode (file_name) WHERE fate = 1;
 )";
 
+// Added in version 2: the downloads cut short, by the name of their file (the ".part" goes with
+// the final name). The validator is the answer's ETag, or without one its Last-Modified date; the
+// length is the whole file's, -1 when none was announced.
+constexpr const char* kPartialTable = R"(
+CREATE TABLE partial (
+    file_name BLOB PRIMARY KEY,
+    feed INTEGER NOT NULL REFERENCES feed (id),
+    identity BLOB NOT NULL,
+    validator BLOB NOT NULL,
+    length INTEGER NOT NULL
+);
+)";
+
 // Another program writing the same store holds it for one transaction at most.
 constexpr int kBusyTimeoutMs = 5000;
 
@@ -77,6 +95,12 @@ const std::string kStatementTexts[] = {
     "UPDATE feed SET etag = ?2, last_modified = ?3 WHERE url = ?1",
     "INSERT OR IGNORE" + std::string(kEpisodeValues),
     "INSERT OR REPLACE" + std::string(kEpisodeValues),
+    "SELECT identity, validator, length FROM partial WHERE file_name = ?1",
+    "SELECT file_name, identity FROM partial"
+    " WHERE feed = (SELECT id FROM feed WHERE url = ?1) ORDER BY file_name",
+    "INSERT OR REPLACE INTO partial (file_name, feed, identity, validator, length)"
+    " SELECT ?2, id, ?3, ?4, ?5 FROM feed WHERE url = ?1",
+    "DELETE FROM partial WHERE file_name = ?1",
 };
 
 }  // namespace
@@ -156,8 +180,18 @@ EpisodeHistory::EpisodeHistory(std::string path)
             version = StoredVersion();
             if (version != 0) return;
             Exec(kSchema);
+            Exec(kPartialTable);
             Exec(("PRAGMA user_version = " + std::to_string(kVersion)).c_str());
             version = kVersion;
+        });
+    }
+    if (version == 1) {
+        Write([&] {
+            version = StoredVersion();  // another program may have brought it up meanwhile
+            if (version != 1) return;
+            Exec(kPartialTable);
+            Exec("PRAGMA user_version = 2");
+            version = 2;
         });
     }
     if (!Usable()) return;
@@ -202,12 +236,19 @@ void EpisodeHistory::RecordDownload(const std::string& feedUrl, const EpisodeRec
     Write([&] {
         Run(*this, kAddFeed).Bind(feedUrl).Step();
         Put(kReplaceEpisode, feedUrl, episode);
+        Run(*this, kForgetPartial).Bind(episode.fileName).Step();
     });
+}
+
+FeedValidators EpisodeHistory::Validators(const std::string& feedUrl) {
+    Run feed(*this, kFeed);
+    if (!feed.Bind(feedUrl).Step()) return {};
+    return {feed.Bytes(3), feed.Bytes(4)};
 }
 
 void EpisodeHistory::RecordValidators(const std::string& feedUrl,
                                       const FeedValidators& validators) {
-    if (Holds(feedUrl, validators)) return;
+    if (Validators(feedUrl) == validators) return;
     Write([&] {
         Run(*this, kAddFeed).Bind(feedUrl).Step();
         Run(*this, kKeepValidators)
@@ -236,6 +277,40 @@ std::optional<FeedSummary> EpisodeHistory::Summary(const std::string& feedUrl) {
     return FeedSummary{feed.Bytes(1), static_cast<int>(feed.Number(2))};
 }
 
+std::optional<PartialDownload> EpisodeHistory::Partial(const std::string& fileName) {
+    Run partial(*this, kPartial);
+    if (!partial.Bind(fileName).Step()) return std::nullopt;
+    return PartialDownload{partial.Bytes(0), partial.Bytes(1), partial.Number(2)};
+}
+
+std::map<std::string, std::string> EpisodeHistory::PartialsOf(const std::string& feedUrl) {
+    std::map<std::string, std::string> partials;
+    Run rows(*this, kPartialsOfFeed);
+    rows.Bind(feedUrl);
+    while (rows.Step())
+        partials.emplace(rows.Bytes(0), rows.Bytes(1));
+    if (!Usable()) return {};
+    return partials;
+}
+
+void EpisodeHistory::RecordPartial(const std::string& feedUrl, const std::string& fileName,
+                                   const PartialDownload& partial) {
+    Write([&] {
+        Run(*this, kAddFeed).Bind(feedUrl).Step();
+        Run(*this, kKeepPartial)
+            .Bind(feedUrl)
+            .Bind(fileName)
+            .Bind(partial.identity)
+            .Bind(partial.validator)
+            .Bind(partial.length)
+            .Step();
+    });
+}
+
+void EpisodeHistory::ForgetPartial(const std::string& fileName) {
+    Write([&] { Run(*this, kForgetPartial).Bind(fileName).Step(); });
+}
+
 // The version of the history in the file: 0 for a new, empty one, -1 for a database of other
 // content.
 std::int64_t EpisodeHistory::StoredVersion() {
@@ -258,12 +333,6 @@ bool EpisodeHistory::Holds(const std::string& feedUrl, const std::vector<Episode
                        });
     Exec("COMMIT");
     return holds;
-}
-
-bool EpisodeHistory::Holds(const std::string& feedUrl, const FeedValidators& validators) {
-    Run feed(*this, kFeed);
-    return feed.Bind(feedUrl).Step() && feed.Bytes(3) == validators.etag &&
-           feed.Bytes(4) == validators.lastModified;
 }
 
 // The records of the feed, oldest first; with feed given, also what is kept of the feed itself.

@@ -27,6 +27,14 @@ struct EpisodeRecord {
 struct FeedValidators {
     std::string etag;
     std::string lastModified;
+    bool operator==(const FeedValidators&) const = default;
+};
+
+// A download cut short, kept as its ".part" file to be continued.
+struct PartialDownload {
+    std::string identity;   // of the episode
+    std::string validator;  // the answer's ETag, or its Last-Modified date
+    std::int64_t length = -1;  // of the whole file; -1 when not announced
 };
 
 // What the last scan of a feed found, for the command-line program's list.
@@ -69,7 +77,17 @@ class EpisodeHistory {
     // One transaction, durable when it returns: the episode downloaded, replacing any record of
     // its identity; it then counts as recorded last.
     void RecordDownload(const std::string& feedUrl, const EpisodeRecord& episode);
+    // The validators kept for the feed; empty for a feed never recorded.
+    FeedValidators Validators(const std::string& feedUrl);
     void RecordValidators(const std::string& feedUrl, const FeedValidators& validators);
+    // The download cut short whose file is fileName + ".part"; RecordDownload of that name
+    // forgets it.
+    std::optional<PartialDownload> Partial(const std::string& fileName);
+    // The feed's downloads cut short: identity by file name.
+    std::map<std::string, std::string> PartialsOf(const std::string& feedUrl);
+    void RecordPartial(const std::string& feedUrl, const std::string& fileName,
+                       const PartialDownload& partial);
+    void ForgetPartial(const std::string& fileName);
     // Every record of the feed, oldest first.
     std::vector<EpisodeRecord> List(const std::string& feedUrl);
     // The identity of the episode, of any feed, that was downloaded under fileName.
@@ -84,7 +102,6 @@ class EpisodeHistory {
     std::int64_t StoredVersion();
     bool Holds(const std::string& feedUrl, const std::vector<EpisodeRecord>& seen,
                const FeedSummary& summary);
-    bool Holds(const std::string& feedUrl, const FeedValidators& validators);
     std::vector<EpisodeRecord> Records(const std::string& feedUrl, FeedHistory* feed);
     void Put(Statement statement, const std::string& feedUrl, const EpisodeRecord& episode);
     template <typename Body>

@@ -18,6 +18,55 @@ std::string AsciiLower(std::string text) {
     return text;
 }
 
+// The request for a feed, sent; nullptr when its address is none the reader may open.
+std::unique_ptr<platform::UrlRequest> StartFeedFetch(platform::UrlSession& session,
+                                                     const std::string& feedUrl,
+                                                     const FeedValidators& validators) {
+    // Without a scheme of its own the reader would guess one.
+    const std::string requestUrl = FeedRequestUrl(feedUrl);
+    const std::string lower = AsciiLower(requestUrl);
+    if (!lower.starts_with("http://") && !lower.starts_with("https://")) return nullptr;
+    platform::UrlRequestOptions options;
+    options.maxBodyBytes = kMaxFeedDocumentBytes;
+    if (!validators.etag.empty()) options.headers.push_back("If-None-Match: " + validators.etag);
+    if (!validators.lastModified.empty())
+        options.headers.push_back("If-Modified-Since: " + validators.lastModified);
+    return session.StartUrl(requestUrl, options);
+}
+
+bool AnyOf(const FeedValidators& validators) {
+    return !validators.etag.empty() || !validators.lastModified.empty();
+}
+
+FetchedFeed ReadFeedDocument(platform::UrlRequest* request, bool conditional) {
+    FetchedFeed fetched;
+    std::string& document = fetched.document;
+    if (!request || !request->WaitForAnswer()) return fetched;
+    std::string code = request->StatusCode();
+    if (code == "304" && conditional) {
+        fetched.unchanged = true;
+        return fetched;
+    }
+    if (code != "200" && code != "302") return FetchedFeed("Status:" + code);
+    fetched.finalUrl = request->EffectiveUrl();
+    fetched.validators = {request->Header("ETag"), request->Header("Last-Modified")};
+    char piece[kPieceSize];
+    for (;;) {
+        std::optional<std::size_t> count = request->ReadFile(piece, kPieceSize);
+        // A document cut short would be scanned as if complete and yield an older episode.
+        if (!count) {
+            FetchedFeed failed;
+            failed.tooLarge = request->BodyTooLarge();
+            return failed;
+        }
+        if (*count == 0) break;
+        std::string_view received(piece, *count);
+        document.append(received.substr(0, received.find('\0')));
+        platform::App().ProcessMessages();
+    }
+    return fetched;
+}
+
 }  // namespace
 
 std::string FeedRequestUrl(const std::string& feedUrl) {
@@ -26,31 +75,43 @@ std::string FeedRequestUrl(const std::string& feedUrl) {
     return "http://" + feedUrl;
 }
 
-FetchedFeed FetchFeedDocument(const std::string& feedUrl, platform::UrlReaderTimeouts timeouts) {
-    FetchedFeed fetched;
-    std::string& document = fetched.document;
-    // Without a scheme of its own the reader would guess one.
-    const std::string requestUrl = FeedRequestUrl(feedUrl);
-    const std::string lower = AsciiLower(requestUrl);
-    if (!lower.starts_with("http://") && !lower.starts_with("https://")) return fetched;
+FetchedFeed FetchFeedDocument(const std::string& feedUrl, platform::UrlReaderTimeouts timeouts,
+                              const FeedValidators& validators) {
     auto session = platform::UrlSession::Open(kAgent, timeouts);
-    if (!session) return fetched;
-    auto request = session->OpenUrl(requestUrl);
-    if (!request) return fetched;
-    std::string code = request->StatusCode();
-    if (code != "200" && code != "302") return FetchedFeed("Status:" + code);
-    fetched.finalUrl = request->EffectiveUrl();
-    char piece[kPieceSize];
-    for (;;) {
-        std::optional<std::size_t> count = request->ReadFile(piece, kPieceSize);
-        // A document cut short would be scanned as if complete and yield an older episode.
-        if (!count) return {};
-        if (*count == 0) break;
-        std::string_view received(piece, *count);
-        document.append(received.substr(0, received.find('\0')));
-        platform::App().ProcessMessages();
+    if (!session) return {};
+    return ReadFeedDocument(StartFeedFetch(*session, feedUrl, validators).get(), AnyOf(validators));
+}
+
+FeedPrefetch::FeedPrefetch(std::size_t inFlight, ValidatorsOf validatorsOf,
+                           platform::UrlReaderTimeouts timeouts)
+    : inFlight_(std::max<std::size_t>(inFlight, 1)),
+      validatorsOf_(std::move(validatorsOf)),
+      session_(platform::UrlSession::Open(kAgent, timeouts)) {}
+
+FeedPrefetch::~FeedPrefetch() = default;
+
+FeedPrefetch::Started FeedPrefetch::Start(const std::string& feedUrl) {
+    const FeedValidators validators = validatorsOf_(feedUrl);
+    return {feedUrl, AnyOf(validators), StartFeedFetch(*session_, feedUrl, validators)};
+}
+
+FetchedFeed FeedPrefetch::Take(const FeedAt& feedAt, std::size_t position) {
+    const std::string* feedUrl = feedAt(position);
+    if (!session_ || !feedUrl) return {};
+    // started_ holds the fetches of the feeds from position on, in order: the feed taken last is
+    // gone from the list or was passed, and the rest moved up with it.
+    for (std::size_t next = position + started_.size(); started_.size() < inFlight_; ++next) {
+        const std::string* upcoming = feedAt(next);
+        if (!upcoming) break;
+        started_.push_back(Start(*upcoming));
     }
-    return fetched;
+    if (started_.front().feedUrl != *feedUrl) {
+        started_.clear();  // out of step: the list changed in a way a run does not change it
+        started_.push_back(Start(*feedUrl));
+    }
+    const Started taken = std::move(started_.front());
+    started_.pop_front();
+    return ReadFeedDocument(taken.request.get(), taken.conditional);
 }
 
 }  // namespace app

@@ -18,12 +18,20 @@ class THttpCli;
 namespace app {
 
 class EpisodeHistory;
+class PartialFile;
+struct EpisodePlan;
 struct FeedItems;
 
 struct FeedEntry {
     std::string FeedUrl;  // exactly as the user entered it
     std::uint16_t EnclosureCount = 0;
     std::vector<std::string> EnclosureUrls;  // found by the last scan, in document order
+};
+
+// Which episode a download is: with it, a download cut short can be continued by a later run.
+struct EpisodeOrigin {
+    std::string feedUrl;
+    std::string identity;  // empty: none, the download is not continued
 };
 
 // A download of the last run that did not land, and why: the status and reason text, or the error.
@@ -153,6 +161,9 @@ class FeedMonitor {
 
     // The most new episodes of one feed a run downloads, newest first; the rest stay new.
     std::size_t EpisodesPerRun = 10;
+    // How many feeds are fetched side by side, the one the run works on included; the run still
+    // takes them one after another in list order.
+    std::size_t FeedsInFlight = 16;
 
     // Replaceable steps of the run: the feed fetch and the episode download (url, target path;
     // true when the episode landed). Unassigned, the run fetches with FetchFeedDocument and
@@ -169,8 +180,10 @@ class FeedMonitor {
 
     // The episode download: the file at url into path, shown in the progress window. Only a
     // complete, non-empty answer leaves a file at path; true then. A failure of the request is
-    // recorded in FailedDownloads.
-    bool DownloadFile(const std::string& url, const std::string& path);
+    // recorded in FailedDownloads. With the episode's origin and the run's history, a download
+    // cut short keeps its ".part" and the next download of the episode continues it.
+    bool DownloadFile(const std::string& url, const std::string& path,
+                      const EpisodeOrigin& origin = {});
     // The progress window, shown for the download of fileName; the counter reads "k / n", the
     // download's number among those the run has found so far ("1 / 1" outside a run).
     void ShowDownloadOf(const std::string& fileName);
@@ -195,13 +208,29 @@ class FeedMonitor {
     void ShowFailedDownloads();
     // Runs the scan of the registry; the caller has taken the lock and set up the run.
     void ScanFeeds();
-    // The feed's new episodes, newest first, each recorded in the history once it landed.
-    void DownloadNewEpisodes(const std::string& feedUrl, const FeedItems& feed);
+    // The feed's new episodes, newest first, each recorded in the history once it landed; the
+    // answer's validators are kept when every new episode landed.
+    void DownloadNewEpisodes(const std::string& feedUrl, const FeedItems& feed,
+                             const FeedValidators& validators);
+    // A download cut short whose episode is no longer new in the feed is not continued: its
+    // ".part" goes.
+    void DropPartialsNotIn(const std::string& feedUrl, const EpisodePlan& plan);
     // The run's history while it is usable; its failure is reported once, and the run goes on by
     // the files in the download folder.
     EpisodeHistory* UsableHistory();
     // The reason the episode did not land, or nothing when it did.
-    std::optional<std::string> ReceiveEpisode(const std::string& url, const std::string& path);
+    std::optional<std::string> ReceiveEpisode(const std::string& url, const std::string& path,
+                                              const EpisodeOrigin& origin);
+    // One request of a download into target, asking for the rest of the kept bytes if any.
+    struct Attempt {
+        std::optional<std::string> failure;
+        bool startOver = false;     // the answer is no continuation of the kept bytes
+        bool episodeBytes = false;  // the final answer's body is the episode's (200, or the rest)
+        std::string validator;      // for If-Range next time; empty when it cannot be continued
+        std::int64_t total = -1;    // the whole file's length, when announced
+    };
+    Attempt ReceiveInto(const std::string& url, PartialFile& target,
+                        const std::optional<PartialDownload>& kept);
     void AbortDownload();
     void HttpCli1DocData();
     void HttpCli1RequestDone() {}
@@ -229,6 +258,7 @@ class FeedMonitor {
     // Header lines and body blocks received, the download's sign of life for its watchdog.
     std::uint64_t receivedPieces_ = 0;
     bool downloadCancelled_ = false;
+    std::int64_t gaugeOffset_ = 0;  // the bytes a continued download had before it started
     std::string shownFolder_;
 };
 

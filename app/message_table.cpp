@@ -44,6 +44,7 @@ const std::array<std::string_view, 2 * kFailureTextsPerLanguage> kFailureTexts =
     "Der Server hat nicht mit HTTP geantwortet",
     "Der Episodenverlauf %1 ist nicht nutzbar (%2). Dieser Lauf lädt nur, was im Downloadordner "
     "fehlt; verschieben Sie die Datei, um einen neuen Verlauf zu beginnen",
+    "Der Feed ist größer als %1 MiB und wurde nicht gelesen",
 
     "Cannot create %1: %2.",
     "Downloads failed!",
@@ -54,6 +55,7 @@ const std::array<std::string_view, 2 * kFailureTextsPerLanguage> kFailureTexts =
     "The server did not answer in HTTP",
     "The episode history %1 cannot be used (%2). This run downloads only what is missing from "
     "the download folder; move the file away to start a new history",
+    "The feed is larger than %1 MiB and was not read",
 };
 
 }  // namespace

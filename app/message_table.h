@@ -28,8 +28,9 @@ enum class FailureText {
     EmptyAnswer,
     NotHttp,  // the server answered without an HTTP status line
     HistoryUnusable,  // %1 the history's file, %2 the reason
+    FeedTooLarge,     // %1 the limit in MiB
 };
-constexpr int kFailureTextsPerLanguage = 8;
+constexpr int kFailureTextsPerLanguage = 9;
 
 // The text in the language (0 German, 1 English).
 std::string_view FailureTextIn(std::uint8_t language, FailureText text);

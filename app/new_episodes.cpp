@@ -120,7 +120,7 @@ EpisodePlan PlanEpisodes(const FeedItems& feed, const FeedHistory* history,
         } else if (plan.downloads.size() < cap) {
             plan.downloads.push_back({index, identity, name});
         } else {
-            ++plan.pending;
+            plan.waiting.push_back(std::move(identity));
         }
         newestPassed = true;
         if (!history) break;

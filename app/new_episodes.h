@@ -22,7 +22,7 @@ struct NewEpisode {
 struct EpisodePlan {
     std::vector<NewEpisode> downloads;    // newest first, at most the cap
     std::vector<EpisodeRecord> recorded;  // to record before downloading: seen, or already there
-    std::size_t pending = 0;              // new episodes beyond the cap
+    std::vector<std::string> waiting;     // identities of the new episodes beyond the cap
     std::string newestTitle;              // of the feed's newest episode
 };
 

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <system_error>
 
 #include "app/episode_history.h"
@@ -13,6 +14,7 @@
 #include "app/legible_text.h"
 #include "app/message_table.h"
 #include "app/new_episodes.h"
+#include "app/partial_file.h"
 #include "app/run_lock.h"
 #include "platform/application.h"
 #include "platform/exception.h"
@@ -116,11 +118,18 @@ void FeedMonitor::Button3Click() {
 }
 
 void FeedMonitor::ScanFeeds() {
+    FeedPrefetch prefetch(FeedsInFlight, [this](const std::string& feedUrl) {
+        EpisodeHistory* store = UsableHistory();
+        return store ? store->Validators(feedUrl) : FeedValidators{};
+    });
+    const FeedPrefetch::FeedAt feedAt = [this](std::size_t position) {
+        return position < FeedEntries.size() ? &FeedEntries[position].FeedUrl : nullptr;
+    };
     // FeedIndex wraps at 16 bits and the bound is compared as a signed number, so a feed deleted at
     // index 0 (FeedIndex 65535 for a moment) brings the run back to index 0.
     while (static_cast<int>(FeedIndex) <= static_cast<int>(FeedCount()) - 1 && !CancelAll) {
         const std::string url = FeedEntries[FeedIndex].FeedUrl;
-        FetchedFeed fetched = FetchFeed ? FetchFeed(url) : FetchFeedDocument(url);
+        FetchedFeed fetched = FetchFeed ? FetchFeed(url) : prefetch.Take(feedAt, FeedIndex);
         // The window is closing: an interrupted document must not lead to the delete question.
         if (Terminating()) return;
         XML_einlesen(FeedIndex, std::move(fetched));
@@ -144,6 +153,15 @@ void FeedMonitor::ShowFailedDownloads() {
 
 void FeedMonitor::XML_einlesen(std::uint16_t index, FetchedFeed fetched) {
     FeedEntry& entry = FeedEntries.at(index);
+    if (fetched.unchanged) return;  // everything of its last document was done
+    if (fetched.tooLarge) {
+        // No answer to read, yet no sign the feed is gone: reported, not offered for deletion.
+        failedDownloads_.push_back(
+            {LegibleText(entry.FeedUrl),
+             FillIn(FailureTextIn(UiLanguage, FailureText::FeedTooLarge),
+                    {std::to_string(kMaxFeedDocumentBytes / (1024 * 1024))})});
+        return;
+    }
     const std::string base =
         fetched.finalUrl.empty() ? FeedRequestUrl(entry.FeedUrl) : fetched.finalUrl;
     FeedItems feed = ReadFeedItems(fetched.document, base);
@@ -164,7 +182,7 @@ void FeedMonitor::XML_einlesen(std::uint16_t index, FetchedFeed fetched) {
         }
         return;
     }
-    DownloadNewEpisodes(entry.FeedUrl, feed);
+    DownloadNewEpisodes(entry.FeedUrl, feed, fetched.validators);
 }
 
 EpisodeHistory* FeedMonitor::UsableHistory() {
@@ -179,7 +197,8 @@ EpisodeHistory* FeedMonitor::UsableHistory() {
     return nullptr;
 }
 
-void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItems& feed) {
+void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItems& feed,
+                                      const FeedValidators& validators) {
     FeedHistory known;
     const FeedHistory* history = nullptr;
     if (EpisodeHistory* store = UsableHistory()) {
@@ -198,22 +217,30 @@ void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItem
         record.recordedAt = now;
     // Recorded before the downloads, so that a run killed meanwhile does not meet the feed as new
     // again and take its old episodes for new ones.
-    FeedSummary summary{plan.newestTitle, static_cast<int>(plan.pending + plan.downloads.size())};
+    FeedSummary summary{plan.newestTitle,
+                        static_cast<int>(plan.waiting.size() + plan.downloads.size())};
     if (EpisodeHistory* store = UsableHistory()) store->RecordScan(feedUrl, plan.recorded, summary);
+    DropPartialsNotIn(feedUrl, plan);
 
     downloadsFound_ += plan.downloads.size();
+    bool allLanded = true;
     for (const NewEpisode& episode : plan.downloads) {
-        if (CancelAll || Terminating()) break;
+        if (CancelAll || Terminating()) {
+            allLanded = false;
+            break;
+        }
         const FeedItem& item = feed.items[episode.item];
         const std::string path = DownloadFolder + episode.fileName;
         ++downloadNumber_;
         const std::uint16_t countBefore = NewFileCount;
         ++NewFileCount;
-        const bool landed = DownloadEpisode ? DownloadEpisode(item.enclosureUrl, path)
-                                            : DownloadFile(item.enclosureUrl, path);
+        const bool landed = DownloadEpisode
+                                ? DownloadEpisode(item.enclosureUrl, path)
+                                : DownloadFile(item.enclosureUrl, path, {feedUrl, episode.identity});
         // Only what landed is new; "cancel current" may already have taken the count back.
         if (!landed) {
             NewFileCount = countBefore;
+            allLanded = false;
             continue;
         }
         --summary.pending;
@@ -222,9 +249,28 @@ void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItem
                 feedUrl, {episode.identity, EpisodeFate::Downloaded, episode.fileName, item.title,
                           static_cast<std::int64_t>(std::time(nullptr))});
     }
-    if (plan.downloads.empty()) return;
-    if (EpisodeHistory* store = UsableHistory()) store->RecordScan(feedUrl, {}, summary);
+    EpisodeHistory* store = UsableHistory();
+    if (store && !plan.downloads.empty()) store->RecordScan(feedUrl, {}, summary);
+    // The next run may ask whether the feed changed only when nothing of this document is left to
+    // do: an episode that failed or waits beyond the cap must be met again.
+    store = UsableHistory();
+    if (store) store->RecordValidators(feedUrl, allLanded && plan.waiting.empty() ? validators
+                                                                              : FeedValidators{});
     UsableHistory();  // a failure of the last write is reported too
+}
+
+void FeedMonitor::DropPartialsNotIn(const std::string& feedUrl, const EpisodePlan& plan) {
+    EpisodeHistory* store = UsableHistory();
+    if (!store) return;
+    std::set<std::string> stillNew(plan.waiting.begin(), plan.waiting.end());
+    for (const NewEpisode& episode : plan.downloads)
+        stillNew.insert(episode.identity);
+    for (const auto& [fileName, identity] : store->PartialsOf(feedUrl)) {
+        if (stillNew.count(identity) > 0) continue;
+        std::error_code ignored;
+        std::filesystem::remove(TemporaryPathOf(DownloadFolder + fileName), ignored);
+        store->ForgetPartial(fileName);
+    }
 }
 
 }  // namespace app

@@ -43,7 +43,7 @@ FileStream::FileStream(const std::string& path, FileMode mode)
             flags |= O_RDONLY;
             break;
         case FileMode::OpenReadWrite:
-            flags |= O_RDWR;
+            flags |= O_RDWR | O_NOFOLLOW;
             break;
     }
     do {

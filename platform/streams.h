@@ -43,7 +43,7 @@ enum class FileMode {
     Create,         // a new empty file, replacing any file of that name; read and write
     CreateNew,      // a new empty file where nothing is at that name, not even a link; read and write
     OpenRead,       // an existing file, read only
-    OpenReadWrite,  // an existing file, read and write
+    OpenReadWrite,  // an existing file, not through a link; read and write
 };
 
 // A file on disk. Writes are gathered in memory and reach the file in large blocks; any other

@@ -12,15 +12,24 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
 struct UrlReaderTimeouts {
     std::chrono::milliseconds connect{30000};  // to establish the connection
     std::chrono::milliseconds stall{30000};    // without a single byte arriving
+};
+
+// What one request carries besides the session's settings.
+struct UrlRequestOptions {
+    std::vector<std::string> headers;  // whole header lines, e.g. "If-None-Match: \"a1\""
+    // The most body bytes, decoded, the request takes; beyond them it fails (see BodyTooLarge).
+    std::size_t maxBodyBytes = SIZE_MAX;
 };
 
 class UrlRequest;
@@ -39,9 +48,14 @@ class UrlSession {
     // many relocations, a time-out, or the application terminating. The request must be released
     // before its session.
     std::unique_ptr<UrlRequest> OpenUrl(const std::string& url);
+    // Sends the request and returns at once; the session's requests proceed side by side whenever
+    // one of them is waited for. nullptr when the request cannot be set up.
+    std::unique_ptr<UrlRequest> StartUrl(const std::string& url,
+                                         const UrlRequestOptions& options = {});
+
+    struct Handle;
 
   private:
-    struct Handle;
     UrlSession(std::unique_ptr<Handle> handle, std::string agent, UrlReaderTimeouts timeouts);
 
     std::unique_ptr<Handle> handle_;
@@ -55,19 +69,28 @@ class UrlRequest {
     UrlRequest(const UrlRequest&) = delete;
     UrlRequest& operator=(const UrlRequest&) = delete;
 
+    // Waits for the final answer's header of a started request; false when the address cannot be
+    // opened (as OpenUrl gives nullptr).
+    bool WaitForAnswer();
+
     // The final answer's status code as decimal text, e.g. "200".
     std::string StatusCode() const;
     // The address the answer came from, after relocations.
     std::string EffectiveUrl() const;
+    // The value of the final answer's header field name (the last of several), empty when absent.
+    std::string Header(const char* name) const;
+    // Whether the request failed because its body grew past UrlRequestOptions::maxBodyBytes.
+    bool BodyTooLarge() const;
 
     // Fills buffer with up to size body bytes; fewer only at the end of the body or when the
     // transfer broke off (what arrived is handed out first). 0 at the end of the body; nullopt when
     // the read failed: a time-out, a broken connection or the application terminating.
     std::optional<std::size_t> ReadFile(char* buffer, std::size_t size);
 
+    struct Transfer;
+
   private:
     friend class UrlSession;
-    struct Transfer;
     explicit UrlRequest(std::unique_ptr<Transfer> transfer);
 
     std::unique_ptr<Transfer> transfer_;

@@ -22,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test_support::HeaderList;
 using test_support::InPieces;
 using test_support::NormalResponse;
 using test_support::ScriptedResponse;
@@ -371,6 +372,102 @@ TEST_F(EpisodeDownloadTest, ALeftoverPartialFileIsReplaced) {
     monitor_->Button3Click();
     EXPECT_EQ(FileContents("again.mp3"), "whole");
     EXPECT_FALSE(Exists("again.mp3.part"));
+}
+
+TEST_F(EpisodeDownloadTest, ADownloadCutShortIsContinuedByTheNextRunOrStartedOver) {
+    const std::string bytes = Episode(5000);
+    const std::string changed = Episode(4000).replace(0, 7, "changed");
+    const HeaderList strong = {{"ETag", "\"v1\""}};
+    const std::string date = "Mon, 01 Jan 2024 00:00:00 GMT";
+    const std::string rest = "bytes 2000-4999/5000";  // the cut leaves 2000 body bytes
+    struct Case {
+        const char* name;
+        HeaderList firstHeaders;
+        std::vector<ScriptedResponse> answers;  // of the next run, one connection each
+        std::string expected;                   // the file the next run leaves
+        std::string ifRange;                    // what the next run's first request names
+    };
+    const Case cases[] = {
+        {"the rest",
+         strong,
+         {NormalResponse(206, bytes.substr(2000), {{"Content-Range", rest}, {"ETag", "\"v1\""}})},
+         bytes,
+         "\"v1\""},
+        {"by date",
+         {{"Last-Modified", date}},
+         {NormalResponse(206, bytes.substr(2000), {{"Content-Range", rest}})},
+         bytes,
+         date},
+        {"Range ignored", strong, {NormalResponse(200, bytes, strong)}, bytes, "\"v1\""},
+        {"changed", strong, {NormalResponse(200, changed, {{"ETag", "\"v2\""}})}, changed, "\"v1\""},
+        {"another start",
+         strong,
+         {NormalResponse(206, bytes.substr(1000), {{"Content-Range", "bytes 1000-4999/5000"}}),
+          NormalResponse(200, bytes, strong)},
+         bytes,
+         "\"v1\""},
+        {"another length",
+         strong,
+         {NormalResponse(206, bytes.substr(2000), {{"Content-Range", "bytes 2000-4999/6000"}}),
+          NormalResponse(200, bytes, strong)},
+         bytes,
+         "\"v1\""},
+        {"not satisfiable",
+         strong,
+         {NormalResponse(416, "", {{"Content-Range", "bytes */5000"}}),
+          NormalResponse(200, bytes, strong)},
+         bytes,
+         "\"v1\""},
+        {"weak ETag", {{"ETag", "W/\"v1\""}}, {NormalResponse(200, bytes)}, bytes, ""},
+        {"no validator", {}, {NormalResponse(200, bytes)}, bytes, ""},
+    };
+    for (const Case& c : cases) {
+        while (monitor_->FeedCount() > 0)
+            monitor_->DelEintrag(0);
+        const std::string name = std::string("cut-") + std::to_string(&c - cases) + ".mp3";
+        // 2000 body bytes of 5000, then the connection closes.
+        ScriptedResponse cut = NormalResponse(200, bytes, c.firstHeaders);
+        cut.pieces[0].bytes.resize(cut.pieces[0].bytes.size() - 3000);
+        AddFeedOf({name});
+        episodes_.AddConnection(cut);
+        monitor_->Button3Click();
+        EXPECT_FALSE(Exists(name)) << c.name;
+        EXPECT_EQ(Exists(name + ".part"), !c.ifRange.empty()) << c.name;
+        if (!c.ifRange.empty())
+            EXPECT_TRUE(FileContents(name + ".part") == bytes.substr(0, 2000)) << c.name;
+
+        const std::size_t requestsBefore = episodes_.Requests().size();
+        feeds_.AddConnection(NormalResponse(200, FeedOf({name})));
+        for (const ScriptedResponse& answer : c.answers)
+            episodes_.AddConnection(answer);
+        monitor_->Button3Click();
+        EXPECT_TRUE(FileContents(name) == c.expected) << c.name;
+        EXPECT_FALSE(Exists(name + ".part")) << c.name;
+        const std::vector<test_support::RecordedRequest> requests = episodes_.Requests();
+        ASSERT_EQ(requests.size(), requestsBefore + c.answers.size()) << c.name;
+        const std::string& first = requests[requestsBefore].raw;
+        EXPECT_EQ(first.find("Range: bytes=2000-\r\n") != std::string::npos, !c.ifRange.empty())
+            << c.name << "\n" << first;
+        EXPECT_EQ(first.find("If-Range: " + c.ifRange + "\r\n") != std::string::npos,
+                  !c.ifRange.empty())
+            << c.name;
+        // Starting over asks for the whole file.
+        if (c.answers.size() > 1)
+            EXPECT_EQ(requests.back().raw.find("Range:"), std::string::npos) << requests.back().raw;
+    }
+
+    // A download cut short whose episode leaves the feed is not continued: its file goes.
+    AddFeedOf({"leaving.mp3"});
+    ScriptedResponse cut = BrokenOffEpisode(test_support::AfterResponse::Close);
+    cut.pieces[0].bytes.insert(cut.pieces[0].bytes.find("\r\n") + 2, "ETag: \"v\"\r\n");
+    episodes_.AddConnection(cut);
+    monitor_->Button3Click();
+    ASSERT_TRUE(Exists("leaving.mp3.part"));
+    feeds_.AddConnection(NormalResponse(200, FeedOf({"arriving.mp3", "leaving-not.mp3"})));
+    episodes_.AddConnection(NormalResponse(200, "new"));
+    monitor_->Button3Click();
+    EXPECT_FALSE(Exists("leaving.mp3.part"));
+    EXPECT_EQ(FileContents("arriving.mp3"), "new");
 }
 
 TEST_F(EpisodeDownloadTest, ANameAtTheLengthLimitIsDownloadedLikeAnyOther) {

@@ -226,6 +226,38 @@ TEST(EpisodeHistory, KeepsWhatBecameOfEachEpisodeOfEachFeedAcrossRuns) {
     EXPECT_EQ(writer.Exec("COMMIT"), "");
 }
 
+TEST(EpisodeHistory, KeepsDownloadsCutShortUntilTheyLandAndUpgradesAStoreOfTheFirstVersion) {
+    TempFolder folder("pd_history");
+    const std::string path = folder / "list.txt.history";
+    {
+        // A store as the first version wrote it: no table of downloads cut short.
+        EpisodeHistory(path).RecordDownload(kFeed, Downloaded("old", 1));
+        OtherConnection old(path);
+        ASSERT_EQ(old.Exec("DROP TABLE partial; PRAGMA user_version = 1"), "");
+    }
+    EpisodeHistory history(path);
+    EXPECT_EQ(history.EpisodeSavedAs("old.mp3"), "old") << history.Problem();
+    history.RecordPartial(kFeed, "a.mp3", {"a", "\"v1\"", 1000});
+    history.RecordPartial(kFeed, "b.mp3", {"b", "Mon, 01 Jan 2024 00:00:00 GMT", -1});
+    history.RecordPartial("http://other.example/feed", "c.mp3", {"c", "\"v\"", 5});
+    history.RecordPartial(kFeed, "a.mp3", {"a", "\"v2\"", 2000});  // replaces the first
+    const std::optional<PartialDownload> a = history.Partial("a.mp3");
+    ASSERT_TRUE(a) << history.Problem();
+    EXPECT_EQ(a->identity, "a");
+    EXPECT_EQ(a->validator, "\"v2\"");
+    EXPECT_EQ(a->length, 2000);
+    EXPECT_EQ(history.PartialsOf(kFeed),
+              (std::map<std::string, std::string>{{"a.mp3", "a"}, {"b.mp3", "b"}}));
+
+    history.RecordDownload(kFeed, Downloaded("a", 2));  // landed: no longer cut short
+    history.ForgetPartial("b.mp3");
+    EXPECT_FALSE(history.Partial("a.mp3"));
+    EXPECT_TRUE(history.PartialsOf(kFeed).empty());
+    EXPECT_EQ(history.PartialsOf("http://other.example/feed").size(), 1u);
+    EXPECT_TRUE(history.Usable()) << history.Problem();
+    EXPECT_EQ(OtherConnection(path).Exec("PRAGMA user_version"), "2");
+}
+
 TEST(EpisodeHistory, AKillDuringWritesLosesNoDownloadRecordedBeforeIt) {
     TempFolder folder("pd_history");
     const std::string path = folder / "list.txt.history";
@@ -310,7 +342,7 @@ TEST(EpisodeHistory, AStoreThatIsNotOursOrDamagedIsLeftAsItIs) {
         {"newer version",
          [](const std::string& path) {
              EpisodeHistory(path).RecordDownload(kFeed, Downloaded("a", 1));
-             OtherConnection(path).Exec("PRAGMA user_version = 2");
+             OtherConnection(path).Exec("PRAGMA user_version = 3");
          }},
     };
     for (const Case& c : cases) {

@@ -25,6 +25,9 @@ class FeedMonitorTest : public ::testing::Test {
         std::string pattern = (std::filesystem::temp_directory_path() / "pd_app_XXXXXX").string();
         programDir_ = std::string(mkdtemp(pattern.data())) + "/";
         monitor_ = std::make_unique<FeedMonitor>(view_, programDir_);
+        // A scripted server answers its connections in the order they come; feeds fetched side by
+        // side would race for the answers.
+        monitor_->FeedsInFlight = 1;
         view_.widths[{Window::Main, ""}] = 1024;
         view_.widths[{Window::Main, "Button3"}] = 537;
         view_.widths[{Window::Progress, ""}] = 432;

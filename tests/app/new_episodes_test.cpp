@@ -128,7 +128,7 @@ TEST(PlanEpisodes, TakesEveryNewEpisodeOnceNewestFirst) {
             names.push_back(episode.fileName);
         EXPECT_EQ(names, c.downloads) << c.what;
         EXPECT_EQ(plan.recorded.size(), c.recorded) << c.what;
-        EXPECT_EQ(plan.pending, c.pending) << c.what;
+        EXPECT_EQ(plan.waiting.size(), c.pending) << c.what;
     }
 }
 

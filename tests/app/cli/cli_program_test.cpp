@@ -38,7 +38,10 @@ class CliProgram : public ::testing::Test {
         std::filesystem::create_directories(folder_ / "www/slow");
         std::filesystem::create_directories(folder_ / "home");
         nginx_ =
-            std::make_unique<LocalNginx>(folder_ / "www", "location /slow/ { limit_rate 8k; }");
+            std::make_unique<LocalNginx>(folder_ / "www",
+                                         // Slow for a whole file, fast for the rest of one.
+                                         "location /slow/ { set $rate 8k;"
+                                         " if ($http_range) { set $rate 0; } limit_rate $rate; }");
     }
 
     std::string ListPath() const { return folder_ / "liste.pdl"; }
@@ -183,7 +186,7 @@ TEST_F(CliProgram, EditingCommandsWriteTheListAsTheWindowDoes) {
         EXPECT_EQ(Run(usage).status, 2);
 }
 
-TEST_F(CliProgram, AnInterruptStopsTheDownloadRemovesThePartAndSavesTheList) {
+TEST_F(CliProgram, AnInterruptStopsTheDownloadKeepsThePartForTheNextRunAndSavesTheList) {
     WriteList({AddFeed("slow.xml", AddEpisode("slow/big.mp3", 1 << 20)),
                AddFeed("later.xml", AddEpisode("later.mp3", 100))});
     const std::string list = ReadFile(ListPath());
@@ -198,10 +201,18 @@ TEST_F(CliProgram, AnInterruptStopsTheDownloadRemovesThePartAndSavesTheList) {
     ProgramResult result = run->Wait();
     EXPECT_EQ(result.status, 130) << result.err;
     EXPECT_NE(result.out.find("The download of the files has been canceled."), std::string::npos);
-    EXPECT_FALSE(Exists(part));
+    const std::string kept = ReadFile(part);
+    EXPECT_EQ(kept, ServerCopy("slow/big.mp3").substr(0, kept.size()));
     EXPECT_FALSE(Exists(Downloads() + "big.mp3"));
     EXPECT_FALSE(Exists(Downloads() + "later.mp3"));  // the run stopped
     EXPECT_EQ(ReadFile(ListPath()), list);
+
+    // The next run asks for the rest only, and the episode lands whole.
+    result = Run({});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(ReadFile(Downloads() + "big.mp3") == ServerCopy("slow/big.mp3"));
+    EXPECT_FALSE(Exists(part));
+    EXPECT_TRUE(Exists(Downloads() + "later.mp3"));
 }
 
 TEST_F(CliProgram, ARunIsRefusedWhileAnotherHoldsTheList) {
