@@ -5,7 +5,7 @@ set -euo pipefail
 # the desktop-entry checker and the Debian packaging tools are installed here too, so a fresh
 # machine runs every test.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
-          libcurl4-openssl-dev libssl-dev libsqlite3-dev openssl ca-certificates curl python3
+          libcurl4-openssl-dev libssl-dev libsqlite3-dev zlib1g-dev openssl ca-certificates curl python3
           nginx-light tinyproxy microsocks dante-server python3-impacket
           qt6-translations-l10n desktop-file-utils dpkg-dev file
           clang libclang-rt-14-dev "$@")

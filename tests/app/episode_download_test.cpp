@@ -374,6 +374,44 @@ TEST_F(EpisodeDownloadTest, ALeftoverPartialFileIsReplaced) {
     EXPECT_FALSE(Exists("again.mp3.part"));
 }
 
+TEST_F(EpisodeDownloadTest, AnUnchangedFeedIsDoneWithUnlessOneOfItsDownloadsFailed) {
+    const auto feedWithTag = [&](const std::string& name, const std::string& tag) {
+        return NormalResponse(200, FeedOf({name}), {{"ETag", tag}});
+    };
+    feeds_.AddConnection(feedWithTag("a.mp3", "\"f1\""));
+    monitor_->AddEntry(feeds_.Url("/a"));
+    feeds_.AddConnection(feedWithTag("b.mp3", "\"g1\""));
+    monitor_->AddEntry(feeds_.Url("/b"));
+    episodes_.AddConnection(NormalResponse(200, "a"));
+    episodes_.AddConnection(NormalResponse(404, "not yet"));
+    monitor_->Button3Click();
+    ASSERT_EQ(FileContents("a.mp3"), "a");
+
+    // The feed whose episode failed is asked for in full, the other one only whether it changed.
+    app_.ClearRecord();
+    feeds_.AddConnection(NormalResponse(304, ""));
+    feeds_.AddConnection(feedWithTag("b.mp3", "\"g1\""));
+    episodes_.AddConnection(NormalResponse(200, "b"));
+    monitor_->Button3Click();
+    EXPECT_EQ(FileContents("b.mp3"), "b");
+    ExpectOnlySummary(3);
+    std::vector<test_support::RecordedRequest> requests = feeds_.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_NE(requests[2].raw.find("\r\nIf-None-Match: \"f1\"\r\n"), std::string::npos);
+    EXPECT_EQ(requests[3].raw.find("If-None-Match"), std::string::npos);
+
+    // Both unchanged: nothing new, and no question about a feed without episodes.
+    app_.ClearRecord();
+    feeds_.AddConnection(NormalResponse(304, ""));
+    feeds_.AddConnection(NormalResponse(304, ""));
+    monitor_->Button3Click();
+    ExpectOnlySummary(5);
+    requests = feeds_.Requests();
+    ASSERT_EQ(requests.size(), 6u);
+    EXPECT_NE(requests[5].raw.find("\r\nIf-None-Match: \"g1\"\r\n"), std::string::npos);
+    EXPECT_EQ(episodes_.Requests().size(), 3u);
+}
+
 TEST_F(EpisodeDownloadTest, ADownloadCutShortIsContinuedByTheNextRunOrStartedOver) {
     const std::string bytes = Episode(5000);
     const std::string changed = Episode(4000).replace(0, 7, "changed");

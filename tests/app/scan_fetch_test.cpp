@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 
@@ -109,6 +110,78 @@ TEST_F(FetchFeedDocumentTest, ACompressedFeedIsDecodedEvenWhenSentUnasked) {
     // Caches on the way are asked for the server's copy.
     EXPECT_NE(request.find("\r\nCache-Control: no-cache\r\n"), std::string::npos) << request;
     EXPECT_NE(request.find("\r\nPragma: no-cache\r\n"), std::string::npos) << request;
+}
+
+TEST_F(FetchFeedDocumentTest, WithValidatorsAnUnchangedFeedIsUnchangedAndAnAnswerBringsItsOwn) {
+    const FeedValidators sent{"\"f1\"", "Mon, 01 Jan 2024 00:00:00 GMT"};
+    server_.AddConnection(NormalResponse(304, ""));
+    const FetchedFeed unchanged = FetchFeedDocument(server_.Url("/feed"), {}, sent);
+    EXPECT_TRUE(unchanged.unchanged);
+    EXPECT_EQ(unchanged.document, "");
+    ASSERT_EQ(server_.Requests().size(), 1u);
+    const std::string request = server_.Requests()[0].raw;
+    EXPECT_NE(request.find("\r\nIf-None-Match: \"f1\"\r\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("\r\nIf-Modified-Since: " + sent.lastModified + "\r\n"),
+              std::string::npos)
+        << request;
+
+    server_.AddConnection(NormalResponse(
+        200, "<rss/>", {{"ETag", "\"f2\""}, {"Last-Modified", "Tue, 02 Jan 2024 00:00:00 GMT"}}));
+    const FetchedFeed changed = FetchFeedDocument(server_.Url("/feed"), {}, sent);
+    EXPECT_FALSE(changed.unchanged);
+    EXPECT_EQ(changed.document, "<rss/>");
+    EXPECT_EQ(changed.validators, (FeedValidators{"\"f2\"", "Tue, 02 Jan 2024 00:00:00 GMT"}));
+
+    // Unasked, a 304 is a status like any other; and nothing asks without validators.
+    server_.AddConnection(NormalResponse(304, ""));
+    EXPECT_EQ(FetchFeedDocument(server_.Url("/feed")).document, "Status:304");
+    EXPECT_EQ(server_.Requests()[2].raw.find("If-"), std::string::npos);
+}
+
+// gzip of size bytes of 'x'.
+std::string GzippedLetters(std::size_t size) {
+    z_stream stream{};
+    deflateInit2(&stream, 1, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+    const std::string input(1 << 20, 'x');
+    std::string output;
+    char buffer[1 << 16];
+    for (std::size_t left = size; left > 0 || stream.avail_in > 0;) {
+        if (stream.avail_in == 0) {
+            const std::size_t piece = std::min(left, input.size());
+            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
+            stream.avail_in = static_cast<uInt>(piece);
+            left -= piece;
+        }
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer);
+            stream.avail_out = sizeof buffer;
+            deflate(&stream, Z_NO_FLUSH);
+            output.append(buffer, sizeof buffer - stream.avail_out);
+        } while (stream.avail_out == 0);
+    }
+    int result = Z_OK;
+    while (result != Z_STREAM_END) {
+        stream.next_out = reinterpret_cast<Bytef*>(buffer);
+        stream.avail_out = sizeof buffer;
+        result = deflate(&stream, Z_FINISH);
+        output.append(buffer, sizeof buffer - stream.avail_out);
+    }
+    deflateEnd(&stream);
+    return output;
+}
+
+TEST_F(FetchFeedDocumentTest, ADocumentThatDecodesPastTheLimitIsRefused) {
+    // A few kilobytes on the wire, a byte more than the limit decoded.
+    server_.AddConnection(NormalResponse(200, GzippedLetters(kMaxFeedDocumentBytes + 1),
+                                         {{"Content-Encoding", "gzip"}}));
+    const FetchedFeed refused = FetchFeedDocument(server_.Url("/bomb"));
+    EXPECT_TRUE(refused.tooLarge);
+    EXPECT_EQ(refused.document, "");
+    server_.AddConnection(NormalResponse(200, GzippedLetters(kMaxFeedDocumentBytes),
+                                         {{"Content-Encoding", "gzip"}}));
+    const FetchedFeed taken = FetchFeedDocument(server_.Url("/limit"));
+    EXPECT_FALSE(taken.tooLarge);
+    EXPECT_EQ(taken.document.size(), kMaxFeedDocumentBytes);
 }
 
 TEST_F(FetchFeedDocumentTest, AnAddressWithoutItsOwnSchemeIsNotFetched) {

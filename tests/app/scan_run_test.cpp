@@ -1,6 +1,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -219,6 +220,68 @@ TEST_F(ScanRunTest, CancelAllStopsBeforeTheNextFeed) {
     EXPECT_FALSE(monitor_->ScanBusy);
 }
 
+// Feeds on servers of their own, fetched side by side: the later ones answer first.
+class SideBySideScanTest : public ScanRunTest {
+  protected:
+    SideBySideScanTest() { monitor_->FeedsInFlight = 16; }
+
+    void AddFeedOnItsServer(test_support::ScriptedResponse answer) {
+        servers_.push_back(std::make_unique<test_support::ScriptedHttpServer>());
+        servers_.back()->AddConnection(std::move(answer));
+        monitor_->AddEntry(servers_.back()->Url("/feed"));
+    }
+
+    std::vector<std::unique_ptr<test_support::ScriptedHttpServer>> servers_;
+};
+
+TEST_F(SideBySideScanTest, QuestionsAndDownloadsComeInListOrder) {
+    const int feeds = 5;
+    for (int i = 0; i < feeds; ++i) {
+        const std::string enclosure =
+            i == 2 ? "" : "<enclosure url=\"http://h/" + std::to_string(i) + ".mp3\"/>";
+        test_support::ScriptedResponse answer = NormalResponse(200, Feed({enclosure}));
+        answer.pieces[0].delayBefore = std::chrono::milliseconds((feeds - i) * 40);
+        AddFeedOnItsServer(std::move(answer));
+    }
+    std::vector<std::string> events;
+    app_.OnBoxShown = [&](const platform::ShownBox& box) {
+        if (box.buttons == platform::MessageBoxButtons::YesNoDefaultNo) events.push_back(box.text);
+    };
+    app_.ScriptAnswer(MessageBoxResult::Yes);  // the feed without enclosures goes
+    onDownload_ = [&] {
+        events.push_back(downloads_.back().first);
+        // Every feed was asked for while the first one's answer was on its way.
+        if (downloads_.size() == 1)
+            for (const auto& server : servers_)
+                EXPECT_TRUE(server->WaitForRequests(1, 2s));
+    };
+
+    monitor_->Button3Click();
+    const std::string question =
+        monitor_->MessageText(0) + servers_[2]->Url("/feed") + monitor_->MessageText(1);
+    EXPECT_EQ(events, (std::vector<std::string>{"http://h/0.mp3", "http://h/1.mp3", question,
+                                                "http://h/3.mp3", "http://h/4.mp3"}));
+    EXPECT_EQ(monitor_->FeedCount(), feeds - 1);
+    ExpectSummary(3);
+}
+
+TEST_F(SideBySideScanTest, CancelAllStopsTheFetchesUnderWay) {
+    AddFeedOnItsServer(NormalResponse(200, Feed({"<enclosure url=\"http://h/1.mp3\"/>"})));
+    for (int i = 0; i < 3; ++i)
+        AddFeedOnItsServer(test_support::StalledResponse());
+    onDownload_ = [&] {
+        for (const auto& server : servers_)
+            EXPECT_TRUE(server->WaitForRequests(1, 2s));
+        monitor_->CancelAllDownloads();
+    };
+
+    monitor_->Button3Click();
+    EXPECT_EQ(downloads_.size(), 1u);
+    ASSERT_EQ(app_.ShownBoxes().size(), 1u);
+    ExpectSummary(9);
+    EXPECT_FALSE(monitor_->ScanBusy);
+}
+
 TEST_F(ScanRunTest, TheRunAfterACancelAllScansAgain) {
     AddFeed("/one", NormalResponse(200, Feed({"<enclosure url=\"http://h/1.mp3\"/>"})));
     AddFeed("/two", NormalResponse(200, Feed({"<enclosure url=\"http://h/2.mp3\"/>"})));
@@ -301,6 +364,23 @@ TEST_F(ScanRunTest, AFolderThatCannotBeCreatedStopsTheRunBeforeItStarts) {
     monitor_->ScanBusy = true;  // a run is under way
     monitor_->Button3Click();
     EXPECT_FALSE(fs::exists(folder_));
+}
+
+TEST_F(ScanRunTest, AFeedTooLargeToReadIsReportedAndKept) {
+    monitor_->AddEntry("http://h/huge");
+    monitor_->FetchFeed = [](const std::string&) {
+        FetchedFeed refused;
+        refused.tooLarge = true;
+        return refused;
+    };
+    monitor_->InEnglish();
+    monitor_->Button3Click();
+    ASSERT_EQ(app_.ShownBoxes().size(), 2u);  // the summary and the failures, no question
+    EXPECT_EQ(app_.ShownBoxes()[0].text, monitor_->MessageText(5));
+    EXPECT_EQ(app_.ShownBoxes()[1].text,
+              "These downloads failed:\nhttp://h/huge: The feed is larger than 64 MiB and was "
+              "not read");
+    EXPECT_EQ(monitor_->FeedCount(), 1);
 }
 
 TEST_F(ScanRunTest, MoreEnclosuresThanTheCountHoldsKeepTheLatest) {
