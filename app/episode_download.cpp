@@ -170,12 +170,13 @@ std::optional<std::string> FeedMonitor::ReceiveEpisode(const std::string& url,
         return std::nullopt;
     }
     // Cut short: what is the episode's stays for the next run to continue.
-    if (store && attempt.episodeBytes && !attempt.validator.empty() &&
-        target.Stream().Size() > 0) {
+    const bool continuable =
+        attempt.episodeBytes && !attempt.validator.empty() && target.Stream().Size() > 0;
+    if (store && continuable) {
         store->RecordPartial(origin.feedUrl, fileName,
                              {origin.identity, attempt.validator, attempt.total});
         if (UsableHistory()) target.Keep();
-    } else if (kept) {
+    } else if (kept && target.KeptBytes() > 0) {
         target.KeepKeptBytes();  // nothing of the episode came this time
     } else if (store && recordedAsPartial) {
         store->ForgetPartial(fileName);
