@@ -226,17 +226,21 @@ void EpisodeHistory::RecordScan(const std::string& feedUrl, const std::vector<Ep
     if (Holds(feedUrl, seen, summary)) return;
     Write([&] {
         Run(*this, kAddFeed).Bind(feedUrl).Step();
-        Run(*this, kKeepScan).Bind(feedUrl).Bind(summary.newestTitle).Bind(summary.pending).Step();
+        KeepSummary(feedUrl, summary);
         for (const EpisodeRecord& episode : seen)
             Put(kAddEpisode, feedUrl, episode);
     });
 }
 
-void EpisodeHistory::RecordDownload(const std::string& feedUrl, const EpisodeRecord& episode) {
+void EpisodeHistory::RecordDownload(const std::string& feedUrl, const EpisodeRecord& episode,
+                                    const FeedSummary* summary,
+                                    const FeedValidators* validators) {
     Write([&] {
         Run(*this, kAddFeed).Bind(feedUrl).Step();
         Put(kReplaceEpisode, feedUrl, episode);
         Run(*this, kForgetPartial).Bind(episode.fileName).Step();
+        if (summary) KeepSummary(feedUrl, *summary);
+        if (validators) KeepValidators(feedUrl, *validators);
     });
 }
 
@@ -251,12 +255,20 @@ void EpisodeHistory::RecordValidators(const std::string& feedUrl,
     if (Validators(feedUrl) == validators) return;
     Write([&] {
         Run(*this, kAddFeed).Bind(feedUrl).Step();
-        Run(*this, kKeepValidators)
-            .Bind(feedUrl)
-            .Bind(validators.etag)
-            .Bind(validators.lastModified)
-            .Step();
+        KeepValidators(feedUrl, validators);
     });
+}
+
+void EpisodeHistory::KeepSummary(const std::string& feedUrl, const FeedSummary& summary) {
+    Run(*this, kKeepScan).Bind(feedUrl).Bind(summary.newestTitle).Bind(summary.pending).Step();
+}
+
+void EpisodeHistory::KeepValidators(const std::string& feedUrl, const FeedValidators& validators) {
+    Run(*this, kKeepValidators)
+        .Bind(feedUrl)
+        .Bind(validators.etag)
+        .Bind(validators.lastModified)
+        .Step();
 }
 
 std::vector<EpisodeRecord> EpisodeHistory::List(const std::string& feedUrl) {

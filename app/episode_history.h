@@ -75,8 +75,12 @@ class EpisodeHistory {
     void RecordScan(const std::string& feedUrl, const std::vector<EpisodeRecord>& seen,
                     const FeedSummary& summary);
     // One transaction, durable when it returns: the episode downloaded, replacing any record of
-    // its identity; it then counts as recorded last.
-    void RecordDownload(const std::string& feedUrl, const EpisodeRecord& episode);
+    // its identity (it then counts as recorded last) and forgetting its download cut short; with
+    // them the feed's summary and validators when given, as RecordScan and RecordValidators keep
+    // them.
+    void RecordDownload(const std::string& feedUrl, const EpisodeRecord& episode,
+                        const FeedSummary* summary = nullptr,
+                        const FeedValidators* validators = nullptr);
     // The validators kept for the feed; empty for a feed never recorded.
     FeedValidators Validators(const std::string& feedUrl);
     void RecordValidators(const std::string& feedUrl, const FeedValidators& validators);
@@ -104,6 +108,9 @@ class EpisodeHistory {
                const FeedSummary& summary);
     std::vector<EpisodeRecord> Records(const std::string& feedUrl, FeedHistory* feed);
     void Put(Statement statement, const std::string& feedUrl, const EpisodeRecord& episode);
+    // Steps of a write; the feed's row must exist.
+    void KeepSummary(const std::string& feedUrl, const FeedSummary& summary);
+    void KeepValidators(const std::string& feedUrl, const FeedValidators& validators);
     template <typename Body>
     void Write(Body body);
     void UseWriteAheadLog();

@@ -244,18 +244,20 @@ void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItem
             continue;
         }
         --summary.pending;
+        // The feed's last download that lands with all before it leaves nothing of the document
+        // to do: its validators go into the same transaction.
+        const bool feedDone = allLanded && &episode == &plan.downloads.back() && plan.waiting.empty();
         if (EpisodeHistory* store = UsableHistory())
-            store->RecordDownload(
-                feedUrl, {episode.identity, EpisodeFate::Downloaded, episode.fileName, item.title,
-                          static_cast<std::int64_t>(std::time(nullptr))});
+            store->RecordDownload(feedUrl,
+                                  {episode.identity, EpisodeFate::Downloaded, episode.fileName,
+                                   item.title, static_cast<std::int64_t>(std::time(nullptr))},
+                                  &summary, feedDone ? &validators : nullptr);
     }
-    EpisodeHistory* store = UsableHistory();
-    if (store && !plan.downloads.empty()) store->RecordScan(feedUrl, {}, summary);
     // The next run may ask whether the feed changed only when nothing of this document is left to
     // do: an episode that failed or waits beyond the cap must be met again.
-    store = UsableHistory();
-    if (store) store->RecordValidators(feedUrl, allLanded && plan.waiting.empty() ? validators
-                                                                              : FeedValidators{});
+    if (EpisodeHistory* store = UsableHistory())
+        store->RecordValidators(feedUrl, allLanded && plan.waiting.empty() ? validators
+                                                                          : FeedValidators{});
     UsableHistory();  // a failure of the last write is reported too
 }
 
