@@ -106,6 +106,9 @@ std::unique_ptr<THttpCli> CreateDownloadClient() {
     client->ContentTypePost = "application/x-www-form-urlencoded";
     client->SetMultiThreaded(false);
     client->SetRequestVer("1.0");
+    // Episodes of one server come one after another: its connection is kept for the next, which
+    // saves a round trip each.
+    client->Connection = "Keep-Alive";
     client->FollowRelocation = true;
     client->LocationChangeMaxCount = 20;  // tracking prefixes stack several relocations
     client->BandwidthLimit = 10000;

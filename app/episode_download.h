@@ -14,7 +14,8 @@ namespace app {
 // hundredths as whole numbers, so 6000 of 12345 bytes show 48; a shorter one gives the exact share.
 int ProgressGaugeValue(std::int64_t received, std::int64_t length);
 
-// The client of the downloads, configured as the main window keeps it.
+// The client of the downloads, configured as the main window keeps it, but for the connection
+// kept for the next download.
 std::unique_ptr<THttpCli> CreateDownloadClient();
 
 }  // namespace app
