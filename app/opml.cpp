@@ -6,6 +6,7 @@
 
 #include "app/legible_text.h"
 #include "app/xml_text.h"
+#include "http/url.h"
 
 namespace app {
 namespace {
@@ -13,14 +14,6 @@ namespace {
 // Deeper nesting than any outline tree needs; the bound keeps the element stack small.
 constexpr std::size_t kMaxDepth = 100;
 constexpr std::size_t kMaxFeeds = 0xFFFF;  // as many as the list holds
-
-std::string AsciiLower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return lower;
-}
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -50,7 +43,7 @@ std::string DeclaredEncoding(std::string_view document) {
     if (quote == std::string_view::npos) return {};
     const std::size_t end = declaration.find(declaration[quote], quote + 1);
     if (end == std::string_view::npos) return {};
-    return AsciiLower(declaration.substr(quote + 1, end - quote - 1));
+    return LowerCase(std::string(declaration.substr(quote + 1, end - quote - 1)));
 }
 
 // The document as UTF-8, or nothing for an encoding it cannot be read in.
@@ -152,7 +145,7 @@ class OpmlScanner {
             if (at_ == before) return Fail(OpmlProblem::Malformed);
             std::optional<std::pair<std::string_view, std::string>> attribute = Attribute();
             if (!attribute) return Fail(OpmlProblem::Malformed);
-            if (name == "outline" && AsciiLower(attribute->first) == "xmlurl")
+            if (name == "outline" && LowerCase(std::string(attribute->first)) == "xmlurl")
                 feed = std::move(attribute->second);
         }
         if (feed) TakeFeed(*feed);

@@ -14,6 +14,7 @@
 #include "app/legible_text.h"
 #include "app/message_table.h"
 #include "app/opml.h"
+#include "http/url.h"
 #include "platform/application.h"
 
 namespace app {
@@ -68,21 +69,14 @@ std::optional<std::string> ReadBounded(const std::string& path) {
     return bytes;
 }
 
-std::string AsciiLower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return text;
-}
-
 }  // namespace
 
 std::optional<std::string> OpmlPathIn(const std::string& text) {
     std::string path = text;
-    if (AsciiLower(path).starts_with("file://")) path.erase(0, 7);
+    if (LowerCase(path).starts_with("file://")) path.erase(0, 7);
     const char* home = std::getenv("HOME");
     if (path.starts_with("~/") && home) path = home + path.substr(1);
-    if (!AsciiLower(path).ends_with(".opml") || path.empty() || path[0] != '/') return std::nullopt;
+    if (!LowerCase(path).ends_with(".opml") || path.empty() || path[0] != '/') return std::nullopt;
     return path;
 }
 
