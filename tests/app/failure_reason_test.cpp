@@ -222,7 +222,7 @@ TEST_F(FailedDownloadReasonTest, RealFailuresAreNamedInTheInterfaceLanguage) {
         {"missing.mp3",
          [&](const std::string& name) {
              plain.AddConnection(NormalResponse(404, "<html>gone</html>"));
-             return plain.Url("/" + name);
+             return "http://me:secret@" + plain.Url("/" + name).substr(7);
          },
          "404 Not Found", "404 Not Found"},
     };
@@ -258,6 +258,8 @@ TEST_F(FailedDownloadReasonTest, RealFailuresAreNamedInTheInterfaceLanguage) {
     EXPECT_NE(traced[4].find("in-clear.mp3 failed: "), std::string::npos) << traced[4];
     EXPECT_NE(traced[4].find("error #20101, TLS: wrong version number"), std::string::npos)
         << traced[4];
+    for (const std::string& line : traced)
+        EXPECT_EQ(line.find("secret"), std::string::npos) << line;
 }
 
 }  // namespace
