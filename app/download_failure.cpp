@@ -16,7 +16,8 @@ namespace {
 class RequestEndWatch {
   public:
     explicit RequestEndWatch(THttpCli& client) : client_(client), previous_(client.OnRequestDone) {
-        client_.OnRequestDone = [this](THttpCli* sender, THttpRequest request, std::uint16_t error) {
+        client_.OnRequestDone = [this](THttpCli* sender, THttpRequest request,
+                                       std::uint16_t error) {
             error_ = error;
             if (previous_) previous_(sender, request, error);
         };

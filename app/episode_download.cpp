@@ -7,8 +7,8 @@
 #include <optional>
 #include <string_view>
 
-#include "app/download_watchdog.h"
 #include "app/download_failure.h"
+#include "app/download_watchdog.h"
 #include "app/feed_monitor.h"
 #include "app/message_table.h"
 #include "app/proxy_text.h"

@@ -20,8 +20,8 @@ bool IsSpace(char c) {
 }
 
 bool IsNameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == ':' || c == '-' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == ':' || c == '-' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
 }
 
 std::string_view Trimmed(std::string_view text) {
@@ -180,8 +180,8 @@ class OpmlScanner {
     void Fail(OpmlProblem problem) {
         result_.problem = problem;
         const std::size_t end = std::min(at_, text_.size());
-        result_.line = 1 + static_cast<std::size_t>(
-                               std::count(text_.begin(), text_.begin() + end, '\n'));
+        result_.line =
+            1 + static_cast<std::size_t>(std::count(text_.begin(), text_.begin() + end, '\n'));
     }
 
     std::string_view text_;
@@ -197,10 +197,18 @@ std::string Escaped(std::string_view text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20)
                     out += "&#" + std::to_string(static_cast<int>(c)) + ";";

@@ -6,8 +6,8 @@ std::unique_ptr<TQtxLogger> OpenTraceLog(const std::string& path) {
     auto log = std::make_unique<TQtxLogger>();
     log->SetLogFileName(path);
     log->SetLogFileOption(lfoAppend);
-    log->SetLogOptions({loDestFile, loAddStamp, loWsockErr, loSslErr, loSslInfo, loProtSpecErr,
-                        loProtSpecInfo});
+    log->SetLogOptions(
+        {loDestFile, loAddStamp, loWsockErr, loSslErr, loSslInfo, loProtSpecErr, loProtSpecInfo});
     try {
         log->Log(nullptr, loProtSpecInfo, "Trace started");
     } catch (const std::exception& error) {

@@ -56,7 +56,8 @@ TEST(FailureReasonTest, EachReportReadsAsOneReasonInEitherLanguage) {
         {Answered(404, "Not Found"), "404 Not Found", "404 Not Found"},
         // A complete answer stays what the server said, however the connection ended after it.
         {Answered(403, "Forbidden", 20104), "403 Forbidden", "403 Forbidden"},
-        {headerless, "Der Server hat nicht mit HTTP geantwortet", "The server did not answer in HTTP"},
+        {headerless, "Der Server hat nicht mit HTTP geantwortet",
+         "The server did not answer in HTTP"},
         {lookup,
          "Der Servername cdn.example ist unbekannt (prüfen Sie die Adresse und die "
          "Internetverbindung)",
@@ -68,7 +69,8 @@ TEST(FailureReasonTest, EachReportReadsAsOneReasonInEitherLanguage) {
         {Unanswered(10054, "", kCutShort), "Der Server hat die Verbindung zurückgesetzt",
          "The connection was reset by the server"},
         {Unanswered(10060), "Keine Antwort von cdn.example", "No answer from cdn.example"},
-        {Unanswered(0, "", kCutShort), "Der Server hat die Verbindung vor dem Ende der Datei beendet",
+        {Unanswered(0, "", kCutShort),
+         "Der Server hat die Verbindung vor dem Ende der Datei beendet",
          "The server closed the connection before the end of the file"},
         {Unanswered(20104, "connection closed without close_notify", kCutShort),
          "Der Server hat die Verbindung vor dem Ende der Datei beendet",
@@ -102,7 +104,8 @@ TEST(FailureReasonTest, EachReportReadsAsOneReasonInEitherLanguage) {
         {Unanswered(20105, "tlsv13 alert certificate required", kCutShort),
          "Der Server verlangt ein Client-Zertifikat", "The server asks for a client certificate"},
         {Unanswered(20101, "sslv3 alert handshake failure"),
-         "Der Server hat die sichere Verbindung abgelehnt", "The server refused the secure connection"},
+         "Der Server hat die sichere Verbindung abgelehnt",
+         "The server refused the secure connection"},
         {Unanswered(20105, "decryption failed or bad record mac", kCutShort),
          "Die sichere Verbindung zum Server ist fehlgeschlagen",
          "The secure connection to the server failed"},
@@ -126,9 +129,7 @@ TEST(FailureReasonTest, EachReportReadsAsOneReasonInEitherLanguage) {
 
 class FailedDownloadReasonTest : public testing::FeedMonitorTest {
   protected:
-    FailedDownloadReasonTest() : folder_(programDir_ + "downloads/") {
-        view_.folderText = folder_;
-    }
+    FailedDownloadReasonTest() : folder_(programDir_ + "downloads/") { view_.folderText = folder_; }
 
     // A new feed whose one episode is at url.
     void AddFeedOf(const std::string& url) {
@@ -171,7 +172,8 @@ TEST_F(FailedDownloadReasonTest, RealFailuresAreNamedInTheInterfaceLanguage) {
          "Das Zertifikat des Servers ist abgelaufen", "The server's certificate has expired"},
         {"old-tls.mp3",
          [&](const std::string& name) {
-             good.AddConnection({.response = "HTTP/1.0 200 OK\r\n\r\nx", .maxVersion = TLS1_1_VERSION});
+             good.AddConnection(
+                 {.response = "HTTP/1.0 200 OK\r\n\r\nx", .maxVersion = TLS1_1_VERSION});
              return good.Url("/" + name);
          },
          "Der Server beherrscht nur eine veraltete TLS-Version",
@@ -209,8 +211,7 @@ TEST_F(FailedDownloadReasonTest, RealFailuresAreNamedInTheInterfaceLanguage) {
              return plain.Url("/" + name);
          },
          "Der Server hat die Verbindung zurückgesetzt", "The connection was reset by the server"},
-        {"refused.mp3",
-         [](const std::string& name) { return "http://127.0.0.1:1/" + name; },
+        {"refused.mp3", [](const std::string& name) { return "http://127.0.0.1:1/" + name; },
          "127.0.0.1 nimmt keine Verbindung an (prüfen Sie die Adresse)",
          "127.0.0.1 refuses the connection (check the address)"},
         {"silent.mp3",
@@ -218,7 +219,8 @@ TEST_F(FailedDownloadReasonTest, RealFailuresAreNamedInTheInterfaceLanguage) {
              plain.AddConnection(StalledResponse());
              return plain.Url("/" + name);
          },
-         "0.3 Sekunden lang keine Antwort von 127.0.0.1", "No answer from 127.0.0.1 for 0.3 seconds"},
+         "0.3 Sekunden lang keine Antwort von 127.0.0.1",
+         "No answer from 127.0.0.1 for 0.3 seconds"},
         {"missing.mp3",
          [&](const std::string& name) {
              plain.AddConnection(NormalResponse(404, "<html>gone</html>"));

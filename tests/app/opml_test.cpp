@@ -31,7 +31,8 @@ TEST(OpmlTest, TheFeedsOfRealWorldShapesAreReadInOrder) {
          "xmlUrl=\"http://x.example/3\"/>\n</body>\n</opml>",
          {"http://x.example/1", "http://x.example/2", "http://x.example/3"}},
         {"entities, blanks around the address, one feed twice",
-         "<opml><body><outline text=\"Tom &amp; Jerry\" xmlUrl=\" http://e.example/?a=1&amp;b=2 \"/>"
+         "<opml><body><outline text=\"Tom &amp; Jerry\" xmlUrl=\" http://e.example/?a=1&amp;b=2 "
+         "\"/>"
          "<outline xmlUrl=\"http://e.example/&#x26;&#38;&quot;&apos;&lt;&gt;\"/>"
          "<outline xmlUrl=\"http://e.example/?a=1&amp;b=2\"/></body></opml>",
          {"http://e.example/?a=1&b=2", "http://e.example/&&\"'<>"}},
@@ -43,8 +44,10 @@ TEST(OpmlTest, TheFeedsOfRealWorldShapesAreReadInOrder) {
          {"http://yes.example/"}},
         {"code page 1252 as declared",
          "<?xml version=\"1.0\" encoding=\"windows-1252\"?><opml><body><outline "
-         "xmlUrl=\"http://m\xfc" "nchen.example/\x80.xml\"/></body></opml>",
-         {"http://m\xc3\xbc" "nchen.example/\xe2\x82\xac.xml"}},
+         "xmlUrl=\"http://m\xfc"
+         "nchen.example/\x80.xml\"/></body></opml>",
+         {"http://m\xc3\xbc"
+          "nchen.example/\xe2\x82\xac.xml"}},
         {"a byte-order mark before UTF-8",
          "\xEF\xBB\xBF<opml><body><outline xmlUrl=\"http://caf\xc3\xa9.example/\"/></body></opml>",
          {"http://caf\xc3\xa9.example/"}},
@@ -154,10 +157,12 @@ TEST_F(OpmlImportTest, TheAddFieldTakesAnOpmlPathAsAnImportOfTheFeedsTheListLack
     EXPECT_EQ(Urls().size(), 3u);
     EXPECT_EQ(view_.newFeedText, "file://" + path);
     EXPECT_EQ(app_.ShownBoxes().back().text,
-              path + " ist keine gültige OPML-Datei (Fehler in Zeile 2); die Liste bleibt "
-                     "unverändert.");
-    EXPECT_EQ(monitor_->ImportOpml(programDir_ + "missing.opml").error,
-              programDir_ + "missing.opml kann nicht gelesen werden; die Liste bleibt unverändert.");
+              path +
+                  " ist keine gültige OPML-Datei (Fehler in Zeile 2); die Liste bleibt "
+                  "unverändert.");
+    EXPECT_EQ(
+        monitor_->ImportOpml(programDir_ + "missing.opml").error,
+        programDir_ + "missing.opml kann nicht gelesen werden; die Liste bleibt unverändert.");
 
     // An address that merely ends in .opml is a feed.
     view_.newFeedText = "http://e.example/list.opml";

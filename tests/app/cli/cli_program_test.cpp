@@ -246,8 +246,8 @@ TEST_F(CliProgram, ImportAddsTheMissingFeedsAndExportHandsTheListBack) {
     ProgramResult imported = Run({"import", opml});
     EXPECT_EQ(imported.status, 0) << imported.err;
     EXPECT_EQ(imported.out, "New feeds taken from " + opml + ": 2.\n");
-    EXPECT_EQ(ReadFile(ListPath()),
-              ListWith({"http://b.example/", "http://a.example/?x=1&y=2", "http://m\xc3\xbc.example/"}));
+    EXPECT_EQ(ReadFile(ListPath()), ListWith({"http://b.example/", "http://a.example/?x=1&y=2",
+                                              "http://m\xc3\xbc.example/"}));
 
     const std::string exported = folder_ / "out.opml";
     EXPECT_EQ(Run({"export", exported}).status, 0);
@@ -261,8 +261,9 @@ TEST_F(CliProgram, ImportAddsTheMissingFeedsAndExportHandsTheListBack) {
     WriteTextFile(opml, "<opml><body><outline xmlUrl=\"http://c.example/\">\n</body>\n</opml>");
     ProgramResult broken = Run({"import", opml}, "de_DE.UTF-8");
     EXPECT_EQ(broken.status, 1);
-    EXPECT_EQ(broken.err, opml + " ist keine gültige OPML-Datei (Fehler in Zeile 2); die Liste "
-                                 "bleibt unverändert.\n");
+    EXPECT_EQ(broken.err, opml +
+                              " ist keine gültige OPML-Datei (Fehler in Zeile 2); die Liste "
+                              "bleibt unverändert.\n");
     EXPECT_EQ(ReadFile(ListPath()), list);
 }
 

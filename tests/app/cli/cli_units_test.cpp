@@ -50,10 +50,9 @@ TEST(CliCommandLine, CommandsArgumentsAndOptions) {
     }
     EXPECT_EQ(ParseCommandLine({"--trace", "t.log", "scan"}).line->traceFile, "t.log");
     const std::vector<std::string> wrong[] = {
-        {"add"},     {"add", ""},           {"remove"},        {"list", "x"},
-        {"a", "b"},  {"--list-file"},       {"--list-file="},  {"--proxy"},
-        {"--force"}, {"scan", "--quiet=1"}, {"add", "a", "b"}, {"import"},
-        {"--trace"}, {"--trace="}, {"export", "a", "b"},
+        {"add"},           {"add", ""},      {"remove"},  {"list", "x"}, {"a", "b"},
+        {"--list-file"},   {"--list-file="}, {"--proxy"}, {"--force"},   {"scan", "--quiet=1"},
+        {"add", "a", "b"}, {"import"},       {"--trace"}, {"--trace="},  {"export", "a", "b"},
     };
     for (const auto& args : wrong)
         EXPECT_FALSE(ParseCommandLine(args).line) << args[0];
