@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/download_failure.h"
 #include "app/download_watchdog.h"
 #include "app/feed_monitor.h"
 #include "app/message_table.h"
@@ -53,26 +54,6 @@ class LentHandlers {
   private:
     THttpCli& client_;
 };
-
-// Runs Get; nothing for a request that ended normally with a final status from 200 to 299, and
-// otherwise why it failed. The client's own failures (an error status, an abort, a body cut short)
-// are reasons, silently. A failure of our own side (the file refused a write, say on a full disk)
-// is no failure of the request: it goes on to end the run. An answer without a status line ends
-// with status 0, which is no reason a user can read.
-std::optional<std::string> GetFailure(THttpCli& client, std::uint8_t language) {
-    try {
-        client.Get();
-    } catch (const EHttpException& error) {
-        if (error.ErrorNumber == httpErrLocalFailure) throw;
-        // A failed status carries its code as the number and its reason as the message.
-        if (error.ErrorNumber == client.StatusCode())
-            return std::to_string(client.StatusCode()) + " " + error.what();
-        return error.what();
-    }
-    if (client.StatusCode() >= 200 && client.StatusCode() <= 299) return std::nullopt;
-    if (client.StatusCode() == 0) return std::string(FailureTextIn(language, FailureText::NotHttp));
-    return std::to_string(client.StatusCode()) + " " + client.StatusReason();
-}
 
 // The limit in seconds as the user reads it: "60", or "0.3" for the short limits of tests.
 std::string SecondsText(std::chrono::milliseconds limit) {
@@ -231,10 +212,13 @@ FeedMonitor::Attempt FeedMonitor::ReceiveInto(const std::string& url, PartialFil
             [&client] {
                 if (client.State() != httpReady) client.Abort();
             });
-        attempt.failure = GetFailure(client, UiLanguage);
+        if (std::optional<DownloadFailure> ended = GetFailure(client)) {
+            TraceFailure(client, url, *ended);
+            attempt.failure = FailureReasonText(UiLanguage, *ended);
+        }
         if (watchdog.Fired())
             attempt.failure = FillIn(FailureTextIn(UiLanguage, FailureText::NothingReceived),
-                                     {SecondsText(DownloadInactivityLimit)});
+                                     {ConnectedHost(client), SecondsText(DownloadInactivityLimit)});
     }
     // The kept bytes are no prefix of what the server has now.
     if (kept && client.StatusCode() == 416) attempt.startOver = true;

@@ -101,6 +101,7 @@ void FeedMonitor::CentreHorizontally(Window window, const std::string& control) 
 void FeedMonitor::Button1Click() {
     std::string url = view_.NewFeedText();
     if (url.empty() || ScanBusy) return;
+    if (std::optional<std::string> opml = OpmlPathIn(url)) return ImportOpmlFromField(*opml);
     // A text that found no room stays in the field.
     if (AddEntry(url)) view_.SetNewFeedText("");
 }

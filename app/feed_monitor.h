@@ -54,6 +54,17 @@ struct RunOutcome {
     std::uint16_t newFiles = 0;  // NewFileCount at the end
 };
 
+// What an OPML import did: the feeds it added and the summary to show, or why it added none.
+struct OpmlImport {
+    std::size_t added = 0;
+    std::string summary;
+    std::string error;  // in the interface language; empty when the file was read
+};
+
+// The file an OPML path typed into the add field names ("/…", "~/…" or "file://…", ending in
+// ".opml"); nothing for any other text, which is a feed address.
+std::optional<std::string> OpmlPathIn(const std::string& text);
+
 // The windows whose controls the logic reaches by object name.
 enum class Window { Main, Progress };
 
@@ -125,6 +136,13 @@ class FeedMonitor {
     // How long a save waits for another program's save; past it nothing is written and the error
     // is reported.
     std::chrono::milliseconds SaveLockWait{10000};
+
+    // Adds the feeds of the OPML file at path that the registry lacks, in the file's order, each as
+    // the add button adds one, and saves nothing itself. Nothing is added when the file cannot be
+    // read as OPML.
+    OpmlImport ImportOpml(const std::string& path);
+    // The registry as an OPML 2.0 document.
+    std::string ExportOpml() const;
 
     // The text of message k (0..10) of the message table in the current language.
     std::string MessageText(int k) const;
@@ -205,6 +223,8 @@ class FeedMonitor {
     void SwitchLanguage(std::uint8_t language);
     void CentreHorizontally(Window window, const std::string& control);
 
+    // The add button's import: the outcome is shown in a box, and the field cleared after it.
+    void ImportOpmlFromField(const std::string& path);
     void ShowFailedDownloads();
     // Runs the scan of the registry; the caller has taken the lock and set up the run.
     void ScanFeeds();

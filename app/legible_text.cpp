@@ -56,6 +56,10 @@ bool IsUtf8(std::string_view bytes) {
 
 std::string LegibleText(std::string_view bytes) {
     if (IsUtf8(bytes)) return std::string(bytes);
+    return Cp1252AsUtf8(bytes);
+}
+
+std::string Cp1252AsUtf8(std::string_view bytes) {
     std::string text;
     text.reserve(bytes.size() * 2);
     for (char byte : bytes) {

@@ -11,4 +11,7 @@ namespace app {
 // bytes that code page leaves free as the control characters of the same number).
 std::string LegibleText(std::string_view bytes);
 
+// Every byte read as a code page 1252 character, as UTF-8.
+std::string Cp1252AsUtf8(std::string_view bytes);
+
 }  // namespace app

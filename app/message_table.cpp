@@ -39,7 +39,7 @@ const std::array<std::string_view, 2 * kFailureTextsPerLanguage> kFailureTexts =
     "Downloads fehlgeschlagen!",
     "Diese Downloads sind fehlgeschlagen:",
     "… und %1 weitere",
-    "%1 Sekunden lang keine Daten empfangen",
+    "%2 Sekunden lang keine Antwort von %1",
     "Der Server hat eine leere Datei geschickt",
     "Der Server hat nicht mit HTTP geantwortet",
     "Der Episodenverlauf %1 ist nicht nutzbar (%2). Dieser Lauf lädt nur, was im Downloadordner "
@@ -50,7 +50,7 @@ const std::array<std::string_view, 2 * kFailureTextsPerLanguage> kFailureTexts =
     "Downloads failed!",
     "These downloads failed:",
     "… and %1 more",
-    "No data received for %1 seconds",
+    "No answer from %1 for %2 seconds",
     "The server sent an empty file",
     "The server did not answer in HTTP",
     "The episode history %1 cannot be used (%2). This run downloads only what is missing from "

@@ -24,7 +24,7 @@ enum class FailureText {
     FailedDownloadsCaption,
     FailedDownloadsIntro,  // the line above the list of failed episodes
     MoreFailures,          // %1 the number of failed episodes not listed
-    NothingReceived,       // %1 the seconds the download waited
+    NothingReceived,       // %1 the host, %2 the seconds the download waited
     EmptyAnswer,
     NotHttp,  // the server answered without an HTTP status line
     HistoryUnusable,  // %1 the history's file, %2 the reason

@@ -6,8 +6,12 @@
 
 #include "app/cli/interrupt_signals.h"
 #include "app/cli/terminal_texts.h"
+#include "app/file_replace.h"
 #include "app/message_table.h"
 #include "app/run_lock.h"
+#include "app/trace_log.h"
+#include "http/http_cli.h"
+#include "platform/exception.h"
 #include "platform/system.h"
 
 namespace app::cli {
@@ -68,6 +72,15 @@ CliSession::~CliSession() {
 }
 
 int CliSession::Run() {
+    if (line_.traceFile) {
+        try {
+            trace_ = OpenTraceLog(*line_.traceFile);
+        } catch (const platform::Exception& error) {
+            PrintError(error.what());
+            return kUsageError;
+        }
+        monitor_.HttpCli1()->SetQtxLogger(trace_.get());
+    }
     monitor_.FormCreate(platform::GetSystemDefaultLangID());
     if (monitor_.ListFileUnreadable()) {
         PrintError(
@@ -86,6 +99,10 @@ int CliSession::Run() {
             return Edit([this] { return Remove(); });
         case Command::Folder:
             return line_.argument ? Edit([this] { return SetFolder(); }) : ShowFolder();
+        case Command::Import:
+            return Edit([this] { return Import(); });
+        case Command::Export:
+            return Export();
         default:
             return Scan();
     }
@@ -234,6 +251,32 @@ int CliSession::Scan() {
     const int saved = SaveList();
     if (errorReports_ > 0 || !monitor_.FailedDownloads().empty()) return kFailed;
     return saved;
+}
+
+int CliSession::Import() {
+    const OpmlImport outcome =
+        monitor_.ImportOpml(std::filesystem::absolute(*line_.argument).string());
+    if (!outcome.error.empty()) {
+        PrintError(outcome.error);
+        return kFailed;
+    }
+    PrintOutput(outcome.summary);
+    return kSucceeded;
+}
+
+int CliSession::Export() {
+    const std::string document = monitor_.ExportOpml();
+    if (!line_.argument || *line_.argument == "-") {
+        std::fwrite(document.data(), 1, document.size(), stdout);
+        return std::fflush(stdout) == 0 ? kSucceeded : kFailed;
+    }
+    try {
+        ReplaceFileContents(*line_.argument, document);
+    } catch (const platform::Exception& error) {
+        PrintError(error.what());
+        return kFailed;
+    }
+    return kSucceeded;
 }
 
 int CliSession::SaveList() {

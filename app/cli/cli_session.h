@@ -12,6 +12,7 @@
 #include "app/cli/terminal_view.h"
 #include "app/episode_history.h"
 #include "app/feed_monitor.h"
+#include "log/qtx_logger.h"
 #include "platform/headless_application.h"
 
 namespace app::cli {
@@ -46,6 +47,8 @@ class CliSession {
     int Remove();
     int SetFolder();
     int Scan();
+    int Import();
+    int Export();
     // Saves as closing the window does; kFailed when the list could not be written.
     int SaveList();
 
@@ -55,6 +58,7 @@ class CliSession {
     std::string Text(int message) const { return monitor_.MessageText(message); }
 
     CommandLine line_;
+    std::unique_ptr<TQtxLogger> trace_;  // --trace; outlives nothing the client does
     platform::HeadlessApplication application_;
     platform::Application* previous_;
     TerminalView view_;

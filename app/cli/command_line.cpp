@@ -15,13 +15,15 @@ struct CommandName {
     bool needsArgument;
 };
 
-constexpr std::array<CommandName, 6> kCommands{{
+constexpr std::array<CommandName, 8> kCommands{{
     {"scan", Command::Scan, false, false},
     {"list", Command::List, false, false},
     {"add", Command::Add, true, true},
     {"remove", Command::Remove, true, true},
     {"folder", Command::Folder, true, false},
     {"history", Command::History, true, true},
+    {"import", Command::Import, true, true},
+    {"export", Command::Export, true, false},
 }};
 
 // The most episodes per feed and run that --episodes takes.
@@ -78,6 +80,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             if (!value) return {std::nullopt, error};
             if (value->empty()) return {std::nullopt, "--list-file needs a file name"};
             line.listFile = std::move(value);
+        } else if (IsOption(arg, "--trace")) {
+            auto value = OptionValue(args, i, "--trace", error);
+            if (!value) return {std::nullopt, error};
+            if (value->empty()) return {std::nullopt, "--trace needs a file name"};
+            line.traceFile = std::move(value);
         } else if (IsOption(arg, "--episodes")) {
             auto value = OptionValue(args, i, "--episodes", error);
             if (!value) return {std::nullopt, error};
@@ -122,13 +129,22 @@ Commands:
   remove N|URL     remove feed number N, or the first feed with this URL
   folder [DIR]     print the download folder, or set it to DIR
   history N|URL    print what the episode history holds for feed N or URL
+  import FILE      add the feeds of the OPML file FILE that the list lacks, in
+                   the file's order
+  export [FILE]    write the list as OPML to FILE, or to standard output
 
 Options:
   --list-file PATH  use the list in PATH instead of the program's liste.pdl
   --episodes N      download at most N new episodes per feed and run (default 10);
                     the rest wait for the next run
   --proxy TEXT      download the episodes through this proxy, as the proxy field
-                    takes it: [http://][user:password@]host[:port]
+                    takes it, in one of these forms:
+                      [http://][user:password@]host[:port]  HTTP proxy (port 80)
+                      socks5://[user:password@]host[:port]  SOCKS 5 (port 1080)
+                      socks4a://host[:port]                 SOCKS 4A (port 1080)
+                      socks4://host[:port]                  SOCKS 4 (port 1080)
+  --trace FILE      append the downloads' technical trace (connections, TLS,
+                    the error numbers behind each failure) to FILE
   -q, --quiet       print nothing but warnings and errors
   -h, --help        print this help and exit
   --version         print the version and exit
@@ -150,7 +166,7 @@ saves the list.
 
 Exit status:
   0    every download succeeded, or nothing was new
-  1    a download or the saving of the list failed
+  1    a download, the saving of the list, an import or an export failed
   2    usage error, unreadable list file, or another run of the list in progress
   130  interrupted by Ctrl-C (143 for SIGTERM)
 )";

@@ -7,12 +7,14 @@
 
 namespace app::cli {
 
-enum class Command { Scan, List, Add, Remove, Folder, History, Help, Version };
+enum class Command { Scan, List, Add, Remove, Folder, History, Import, Export, Help, Version };
 
 struct CommandLine {
     Command command = Command::Scan;
-    std::optional<std::string> argument;  // add URL, remove N|URL, folder [DIR], history N|URL
+    // add URL, remove N|URL, folder [DIR], history N|URL, import FILE, export [FILE]
+    std::optional<std::string> argument;
     std::optional<std::string> listFile;
+    std::optional<std::string> traceFile;  // --trace FILE
     std::string proxy;
     bool quiet = false;
     std::optional<std::size_t> episodesPerFeed;  // --episodes N

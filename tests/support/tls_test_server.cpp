@@ -73,7 +73,21 @@ void TlsTestServer::Serve(int fd, TlsScript script) {
     }
     SSL* ssl = SSL_new(static_cast<SSL_CTX*>(context_.get()));
     SSL_set_fd(ssl, fd);
-    if (SSL_accept(ssl) == 1) {
+    if (script.maxVersion != 0) {
+        // Old versions are refused at the default security level.
+        SSL_set_security_level(ssl, 0);
+        SSL_set_cipher_list(ssl, "DEFAULT@SECLEVEL=0");
+        SSL_set_max_proto_version(ssl, script.maxVersion);
+    }
+    if (script.requireClientCertificate)
+        SSL_set_verify(ssl, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    if (SSL_accept(ssl) != 1) {
+        // Unread bytes at the close would reset the connection before the alert is read.
+        ::shutdown(fd, SHUT_WR);
+        char block[4096];
+        while (!stopping_ && ::recv(fd, block, sizeof block, 0) > 0) {
+        }
+    } else {
         std::string request;
         char block[4096];
         while (request.find("\r\n\r\n") == std::string::npos && !stopping_) {
@@ -88,6 +102,10 @@ void TlsTestServer::Serve(int fd, TlsScript script) {
         if (!script.response.empty())
             SSL_write(ssl, script.response.data(), static_cast<int>(script.response.size()));
         if (script.ending == TlsEnding::CloseNotify) SSL_shutdown(ssl);
+        if (script.ending == TlsEnding::Reset) {
+            linger reset{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
     }
     SSL_free(ssl);
     ::close(fd);

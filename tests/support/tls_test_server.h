@@ -2,7 +2,8 @@
 // per expected connection, in the order of acceptance. A script completes the handshake with the
 // given certificate, reads one request (up to its blank line), sends its response and ends the
 // connection with close_notify or by a bare TCP close; or it skips TLS and sends its bytes in
-// clear at once. A connection without a script is closed at once. Every wait is bounded (5 s per
+// clear at once. A handshake that fails leaves the client time to read the server's alert. A
+// connection without a script is closed at once. Every wait is bounded (5 s per
 // read, 50 ms polls while idle); the destructor ends all of them.
 #pragma once
 
@@ -19,12 +20,14 @@
 
 namespace test_support {
 
-enum class TlsEnding { CloseNotify, CutWithoutNotify };
+enum class TlsEnding { CloseNotify, CutWithoutNotify, Reset };
 
 struct TlsScript {
     std::string response;
     TlsEnding ending = TlsEnding::CloseNotify;
     bool inClear = false;  // no handshake: the response goes out as it stands
+    int maxVersion = 0;    // the highest TLS version offered (e.g. TLS1_1_VERSION); 0: any
+    bool requireClientCertificate = false;  // the handshake fails without one
 };
 
 class TlsTestServer {

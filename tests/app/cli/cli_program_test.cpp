@@ -133,10 +133,16 @@ TEST_F(CliProgram, AFailedDownloadIsNamedWithItsReasonAndEndsWithStatusOne) {
                AddFeed("ok.xml", AddEpisode("ok.mp3", 100))});
     const std::string list = ReadFile(ListPath());
 
-    ProgramResult result = Run({});
+    const std::string trace = folder_ / "trace.log";
+    ProgramResult result = Run({"--trace", trace});
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("Download failed: missing.mp3: 404 Not Found"), std::string::npos)
         << result.err;
+    // The trace holds what the line leaves out; a trace that cannot be written stops the program.
+    EXPECT_NE(ReadFile(trace).find("/missing.mp3 failed: host 127.0.0.1, status 404 \"Not Found\""),
+              std::string::npos)
+        << ReadFile(trace);
+    EXPECT_EQ(Run({"--trace", folder_ / "no-such-folder/trace.log"}).status, 2);
     // A feed without enclosures is kept, with a warning that names it.
     EXPECT_NE(
         result.err.find("No downloadable files were found at " + empty + "; the entry is kept."),
@@ -246,6 +252,38 @@ TEST_F(CliProgram, AGermanLocaleSpeaksGerman) {
               std::string::npos)
         << first.err;
     EXPECT_EQ(Run({}, "de_AT.UTF-8").out.find("There are no new files."), 0u);  // as the window
+}
+
+TEST_F(CliProgram, ImportAddsTheMissingFeedsAndExportHandsTheListBack) {
+    WriteList({"http://b.example/"});
+    const std::string opml = folder_ / "from-elsewhere.opml";
+    WriteTextFile(opml,
+                  "<?xml version=\"1.0\" encoding=\"windows-1252\"?><opml version=\"1.0\"><body>"
+                  "<outline text=\"Shows\"><outline xmlUrl=\"http://a.example/?x=1&amp;y=2\"/>"
+                  "<outline xmlUrl=\"http://b.example/\"/></outline>"
+                  "<outline type=\"rss\" xmlUrl=\"http://m\xfc.example/\"/></body></opml>");
+    ProgramResult imported = Run({"import", opml});
+    EXPECT_EQ(imported.status, 0) << imported.err;
+    EXPECT_EQ(imported.out, "New feeds taken from " + opml + ": 2.\n");
+    EXPECT_EQ(ReadFile(ListPath()), ListWith({"http://b.example/", "http://a.example/?x=1&y=2",
+                                              "http://m\xc3\xbc.example/"}));
+
+    const std::string exported = folder_ / "out.opml";
+    EXPECT_EQ(Run({"export", exported}).status, 0);
+    const ProgramResult printed = Run({"export"});
+    EXPECT_EQ(printed.out, ReadFile(exported));
+    EXPECT_NE(printed.out.find("xmlUrl=\"http://a.example/?x=1&amp;y=2\""), std::string::npos)
+        << printed.out;
+
+    // A broken file leaves the list as it was, byte for byte, and says why in the user's language.
+    const std::string list = ReadFile(ListPath());
+    WriteTextFile(opml, "<opml><body><outline xmlUrl=\"http://c.example/\">\n</body>\n</opml>");
+    ProgramResult broken = Run({"import", opml}, "de_DE.UTF-8");
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(broken.err, opml +
+                              " ist keine gültige OPML-Datei (Fehler in Zeile 2); die Liste "
+                              "bleibt unverändert.\n");
+    EXPECT_EQ(ReadFile(ListPath()), list);
 }
 
 }  // namespace

@@ -35,6 +35,9 @@ TEST(CliCommandLine, CommandsArgumentsAndOptions) {
         {{"list", "--proxy="}, Command::List, {}, {}, "", false},
         {{"add", "x", "--help"}, Command::Help, {}, {}, "", false},
         {{"--version"}, Command::Version, {}, {}, "", false},
+        {{"import", "subs.opml"}, Command::Import, "subs.opml", {}, "", false},
+        {{"export"}, Command::Export, {}, {}, "", false},
+        {{"--trace=t.log", "export", "-"}, Command::Export, "-", {}, "", false},
     };
     for (const Case& c : cases) {
         ParsedCommandLine parsed = ParseCommandLine(c.args);
@@ -45,10 +48,11 @@ TEST(CliCommandLine, CommandsArgumentsAndOptions) {
         EXPECT_EQ(parsed.line->proxy, c.proxy);
         EXPECT_EQ(parsed.line->quiet, c.quiet);
     }
+    EXPECT_EQ(ParseCommandLine({"--trace", "t.log", "scan"}).line->traceFile, "t.log");
     const std::vector<std::string> wrong[] = {
-        {"add"},     {"add", ""},           {"remove"},        {"list", "x"},
-        {"a", "b"},  {"--list-file"},       {"--list-file="},  {"--proxy"},
-        {"--force"}, {"scan", "--quiet=1"}, {"add", "a", "b"},
+        {"add"},           {"add", ""},      {"remove"},  {"list", "x"}, {"a", "b"},
+        {"--list-file"},   {"--list-file="}, {"--proxy"}, {"--force"},   {"scan", "--quiet=1"},
+        {"add", "a", "b"}, {"import"},       {"--trace"}, {"--trace="},  {"export", "a", "b"},
     };
     for (const auto& args : wrong)
         EXPECT_FALSE(ParseCommandLine(args).line) << args[0];

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a DESTDIR and runs the installed command-line program from a read-only
 # program folder, where the list must go to the data folder named by XDG_DATA_HOME; validates the
-# installed desktop entry and icon, and builds the Debian package.
+# installed desktop entry, icon, manual pages and AppStream metainfo, and builds the Debian
+# package, which lintian checks (when installed) for the build that is shipped, not the sanitized.
 #
 #     install_test.sh BUILD-DIR
 set -euo pipefail
@@ -15,6 +16,21 @@ root="$work/root/usr"
 bin="$root/bin"
 [ -x "$bin/podcast-downloader-cli" ] || fail "the command-line program is not installed"
 [ -f "$root/share/doc/podcast-downloader/README.md" ] || fail "the README is not installed"
+for page in podcast-downloader podcast-downloader-cli; do
+  manual="$root/share/man/man1/$page.1.gz"
+  [ -f "$manual" ] || fail "the manual page of $page is not installed"
+  if command -v groff >/dev/null; then
+    warnings=$(zcat "$manual" | LC_ALL=C.UTF-8 groff -man -ww -z -Tutf8 2>&1) ||
+      fail "the manual page of $page does not format: $warnings"
+    [ -z "$warnings" ] || fail "the manual page of $page: $warnings"
+  fi
+done
+metainfo="$root/share/metainfo/org.toveka.PodcastDownloader.metainfo.xml"
+[ -f "$metainfo" ] || fail "the AppStream metainfo is not installed"
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net "$metainfo" >"$work/appstream.log" 2>&1 ||
+    fail "the AppStream metainfo is not valid: $(cat "$work/appstream.log")"
+fi
 if [ -x "$build/app/gui/podcast-downloader" ]; then
   [ -x "$bin/podcast-downloader" ] || fail "the window program is not installed"
   desktop-file-validate "$root/share/applications/podcast-downloader.desktop" ||
@@ -53,9 +69,20 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpac
   fail "cpack: $(cat "$work/cpack.log")"
 deb=$(ls "$work"/package/*.deb)
 dpkg-deb -c "$deb" >"$work/contents.txt"
-grep -q '/bin/podcast-downloader-cli$' "$work/contents.txt" || fail "the package lacks the program"
+for packaged in /bin/podcast-downloader-cli /man1/podcast-downloader-cli.1.gz \
+                /metainfo/org.toveka.PodcastDownloader.metainfo.xml; do
+  grep -q "$packaged\$" "$work/contents.txt" || fail "the package lacks $packaged"
+done
+# Debian's packages live under /usr; one for /usr/local is for trying out only.
+checked="not checked by lintian"
+if command -v lintian >/dev/null && ! grep -q '^PD_SANITIZE:BOOL=ON' "$build/CMakeCache.txt" &&
+   grep -q '^CMAKE_INSTALL_PREFIX:PATH=/usr$' "$build/CMakeCache.txt"; then
+  lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 ||
+    fail "lintian finds errors: $(cat "$work/lintian.log")"
+  checked="without lintian errors"
+fi
 depends=$(dpkg-deb -f "$deb" Depends)
 for library in libc6 libcurl4; do
   grep -q "$library" <<<"$depends" || fail "the package does not depend on $library: $depends"
 done
-echo "installed, ran from a read-only folder, package $(basename "$deb") depends on: $depends"
+echo "installed, ran from a read-only folder, package $(basename "$deb") $checked, depends on: $depends"
