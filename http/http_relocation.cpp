@@ -148,10 +148,10 @@ void THttpCli::RewindUploadStream() {
 
 void THttpCli::BeginRelocation() {
     Trace(loProtSpecInfo, "Starting relocation process");
-    bodyReceivedCount_ = 0;
+    response_.bodyReceivedCount = 0;
     receiveFill_ = 0;
-    headerLinesSeen_ = 0;
-    bodyLinesSeen_ = 0;
+    response_.headerLinesSeen = 0;
+    response_.bodyLinesSeen = 0;
     ++locationChangeCurCount_;
     if (!RelocationAllowed()) {
         BecomeReady();
@@ -194,16 +194,9 @@ void THttpCli::RelocationSessionClosed(std::uint16_t) {
     }
     if (OnLocationChange) OnLocationChange(this);
     if (AbortedDuringEvent()) return;
-    responseHeaderLines_.clear();
+    response_ = {};
     // Nothing held from the closed connection belongs to the response on the new one.
     receiveFill_ = 0;
-    headerLinesSeen_ = 0;
-    bodyLinesSeen_ = 0;
-    documentLength_ = -1;
-    contentType_.clear();
-    statusCode_ = 0;
-    transferCoding_.clear();
-    contentCodingHeader_.clear();
     // Through a proxy the new connection goes to the proxy again, at its own port.
     if (!Proxy.empty()) connectPort_ = proxyConnectPort_;
     CutBodyStreamBack();

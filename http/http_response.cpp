@@ -51,23 +51,11 @@ bool IsHeaderlessDocument(const std::string& line) {
 }  // namespace
 
 void THttpCli::ResetResponseState() {
-    responseHeaderLines_.clear();
-    completionError_ = 0;
-    failureCode_ = 0;
-    failureMessage_.clear();
+    response_ = {};
+    outcome_ = {};
     documentName_.clear();
-    statusCode_ = 0;
-    statusReason_.clear();
-    bodyReceivedCount_ = 0;
     bodyBytesSent_ = 0;
-    headerLinesSeen_ = 0;
-    bodyLinesSeen_ = 0;
-    documentLength_ = -1;
-    contentType_.clear();
-    transferCoding_.clear();
-    contentCodingHeader_.clear();
     sendPermitted_ = false;
-    authChallenges_.clear();
     location_ = URL;
     closeReq_ = requestVer_ == "1.0";
 }
@@ -171,8 +159,8 @@ void THttpCli::ConsumeHeld(int count) {
 void THttpCli::OfferHeldDataToBody() {
     std::int64_t length = receiveFill_;
     // With chunks the length counts decoded bytes, and only the chunks tell where the body ends.
-    if (documentLength_ != -1 && transferCoding_ != "chunked")
-        length = std::min<std::int64_t>(length, documentLength_ - bodyReceivedCount_);
+    if (response_.documentLength != -1 && response_.transferCoding != "chunked")
+        length = std::min<std::int64_t>(length, response_.documentLength - response_.bodyReceivedCount);
     bodyBlock_ = receiveBuffer_;
     bodyDataLen_ = static_cast<int>(std::max<std::int64_t>(length, 0));
     GetBodyLineNext();
@@ -188,15 +176,15 @@ void THttpCli::FinishOfferedBody() {
 }
 
 void THttpCli::HandleHeaderLine() {
-    if (headerLinesSeen_ == 0) {
+    if (response_.headerLinesSeen == 0) {
         RaiseHeaderBegin();
         if (AbortedDuringEvent()) return;
-    } else if (headerLinesSeen_ == -1)
-        headerLinesSeen_ = 0;
-    ++headerLinesSeen_;
+    } else if (response_.headerLinesSeen == -1)
+        response_.headerLinesSeen = 0;
+    ++response_.headerLinesSeen;
     const std::string line = lastResponseLine_;
 
-    if (headerLinesSeen_ == 1 && IsHeaderlessDocument(line)) {
+    if (response_.headerLinesSeen == 1 && IsHeaderlessDocument(line)) {
         StartHeaderlessDocument(line);
         return;
     }
@@ -204,8 +192,8 @@ void THttpCli::HandleHeaderLine() {
         EndOfHeader();
         return;
     }
-    responseHeaderLines_.push_back(line);
-    if (headerLinesSeen_ == 1)
+    response_.headerLines.push_back(line);
+    if (response_.headerLinesSeen == 1)
         ParseStatusLine(line);
     else
         ParseHeaderField(line);
@@ -213,7 +201,7 @@ void THttpCli::HandleHeaderLine() {
 }
 
 void THttpCli::StartHeaderlessDocument(const std::string& line) {
-    if (contentType_.empty()) contentType_ = "text/html";
+    if (response_.contentType.empty()) response_.contentType = "text/html";
     EnterState(httpWaitingBody);
     if (AbortedDuringEvent()) return;
     nextStep_ = &THttpCli::GetBodyLineNext;
@@ -242,8 +230,8 @@ void THttpCli::ParseStatusLine(const std::string& line) {
         FailProtocol("Invalid status line from the server: " + line);
         return;
     }
-    statusCode_ = std::stoi(code);
-    statusReason_ = digit + 4 < line.size() ? line.substr(digit + 4) : std::string();
+    response_.statusCode = std::stoi(code);
+    response_.statusReason = digit + 4 < line.size() ? line.substr(digit + 4) : std::string();
 }
 
 void THttpCli::ParseHeaderField(const std::string& line) {
@@ -258,9 +246,9 @@ void THttpCli::ParseHeaderField(const std::string& line) {
     if (name == "location") {
         HandleLocationHeader(value);
     } else if (name == "content-length") {
-        documentLength_ = DecimalOrMinusOne(Trimmed(value));
+        response_.documentLength = DecimalOrMinusOne(Trimmed(value));
     } else if (name == "transfer-encoding") {
-        transferCoding_ = LowerCase(value);
+        response_.transferCoding = LowerCase(value);
     } else if (name == "content-range") {
         int dash = static_cast<int>(value.find('-')) + 1;  // 1-based, 0 when absent
         int slash = static_cast<int>(value.find('/')) + 1;
@@ -269,7 +257,7 @@ void THttpCli::ParseHeaderField(const std::string& line) {
     } else if (name == "accept-ranges") {
         acceptRanges_ = value;
     } else if (name == "content-type") {
-        contentType_ = LowerCase(value);
+        response_.contentType = LowerCase(value);
     } else if (name == "set-cookie") {
         bool accept = true;
         RaiseCookie(value, accept);
@@ -280,22 +268,22 @@ void THttpCli::ParseHeaderField(const std::string& line) {
         else if (token == "keep-alive")
             closeReq_ = false;
     } else if (name == "content-encoding") {
-        contentCodingHeader_ = value;
+        response_.contentCodingHeader = value;
     } else if (name == "www-authenticate" || name == "proxy-authenticate") {
-        authChallenges_.push_back(value);
+        response_.authChallenges.push_back(value);
     }
 }
 
 void THttpCli::EndOfHeader() {
     Trace(loProtSpecInfo, "End of header");
-    if (responseVersion_ == "1.1" && statusCode_ == 100) {
-        responseHeaderLines_.clear();
-        headerLinesSeen_ = -1;
+    if (responseVersion_ == "1.1" && response_.statusCode == 100) {
+        response_.headerLines.clear();
+        response_.headerLinesSeen = -1;
         // The interim header says nothing of the body that follows the final one.
-        documentLength_ = -1;
-        transferCoding_.clear();
-        contentType_.clear();
-        contentCodingHeader_.clear();
+        response_.documentLength = -1;
+        response_.transferCoding.clear();
+        response_.contentType.clear();
+        response_.contentCodingHeader.clear();
         return;
     }
     RaiseHeaderEnd();
@@ -304,15 +292,15 @@ void THttpCli::EndOfHeader() {
         return;
     }
 
-    const bool chunked = transferCoding_ == "chunked";
+    const bool chunked = response_.transferCoding == "chunked";
     // These never carry a body, whatever their Content-Length says.
     const bool statusForbidsBody =
-        (statusCode_ >= 100 && statusCode_ < 200) || statusCode_ == 204 || statusCode_ == 304;
-    const bool statusWithoutBody = statusCode_ < 200 || statusCode_ == 204 || statusCode_ == 301 ||
-                                   statusCode_ == 302 || statusCode_ == 304 || statusCode_ == 401 ||
-                                   statusCode_ == 407;
-    if (statusForbidsBody || (documentLength_ == -1 && !chunked && statusWithoutBody) ||
-        documentLength_ == 0 || currentRequest_ == httpRqHead) {
+        (response_.statusCode >= 100 && response_.statusCode < 200) || response_.statusCode == 204 || response_.statusCode == 304;
+    const bool statusWithoutBody = response_.statusCode < 200 || response_.statusCode == 204 || response_.statusCode == 301 ||
+                                   response_.statusCode == 302 || response_.statusCode == 304 || response_.statusCode == 401 ||
+                                   response_.statusCode == 407;
+    if (statusForbidsBody || (response_.documentLength == -1 && !chunked && statusWithoutBody) ||
+        response_.documentLength == 0 || currentRequest_ == httpRqHead) {
         nextStep_ = nullptr;
         if (relocationPending_) {
             BeginRelocation();
@@ -328,7 +316,7 @@ void THttpCli::EndOfHeader() {
         return;
     }
 
-    if (contentType_ == "text/html") {
+    if (response_.contentType == "text/html") {
         int dot = LastPos(".", documentName_);
         std::string extension = dot > 0 ? LowerCase(documentName_.substr(dot - 1)) : "";
         if (extension.empty() || extension == ".exe")
@@ -345,7 +333,7 @@ void THttpCli::EndOfHeader() {
 }
 
 void THttpCli::FailProtocol(const std::string& reason) {
-    statusCode_ = httpStatusProtocolError;
-    statusReason_ = reason;
+    response_.statusCode = httpStatusProtocolError;
+    response_.statusReason = reason;
     FailRequest(httpErrProtocol, reason);
 }

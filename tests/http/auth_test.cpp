@@ -295,21 +295,39 @@ TEST_F(HttpAuthTest, PostSendsItsBodyAgainOnlyWithTheType3Message) {
 }
 
 // The retry is posted while the client is ready: a cancel then must not end it as a success.
+// While the retry is on its way the request is still running: a second request is refused as
+// busy, and a cancel (the program's, or its watchdog's, both look at the state) ends it as aborted.
 TEST_F(HttpAuthTest, AnAbortBeforeThePostedRetryEndsTheRequestAsAborted) {
     server.AddConnection(Refusal(401, {"Basic realm=\"x\""}, false));
     server.AddConnection(NormalResponse(200, "not wanted any more"));
-    platform::HWND canceller = platform::AllocateHWnd(
-        [this](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
-            h.cli.Abort();
+    std::vector<THttpCliState> statesSeen;
+    bool secondRefused = false;
+    platform::HWND canceller = 0;
+    canceller = platform::AllocateHWnd(
+        [&](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
+            // The refusal is discarded once the retry is posted; until then, look again later.
+            if (h.cli.StatusCode() == 401) {
+                platform::PostMessage(canceller, platform::WM_USER, 0, 0);
+                return platform::LRESULT(0);
+            }
+            statesSeen.push_back(h.cli.State());
+            try {
+                h.cli.StartRequest(httpRqGet);
+            } catch (const EHttpException& error) {
+                secondRefused = error.ErrorNumber == httpErrBusy;
+            }
+            if (h.cli.State() != httpReady) h.cli.Abort();
             return platform::LRESULT(0);
         });
-    h.cli.OnStateChange = [canceller](THttpCli* cli) {
-        if (cli->State() == httpReady && cli->StatusCode() == 401)
-            platform::PostMessage(canceller, platform::WM_USER, 0, 0);
+    h.cli.OnHeaderEnd = [&](THttpCli* cli) {
+        if (cli->StatusCode() == 401) platform::PostMessage(canceller, platform::WM_USER, 0, 0);
     };
     GetOutcome outcome = h.Get(server.Url("/"));
     platform::DestroyWindow(canceller);
 
+    ASSERT_EQ(statesSeen.size(), 1u);
+    EXPECT_NE(statesSeen[0], httpReady);
+    EXPECT_TRUE(secondRefused);
     ExpectAbortedOnce(h, outcome);
     EXPECT_EQ(server.Requests().size(), 1u);
 }
