@@ -151,9 +151,11 @@ std::string THttpCli::ProxyAuthorizationLine() {
 }
 
 bool THttpCli::AnswerChallenge() {
-    AdvanceSide(serverAuth_.ntlm, serverAuth_.basic, response_.statusCode != 401 && response_.statusCode != 407,
+    AdvanceSide(serverAuth_.ntlm, serverAuth_.basic,
+                response_.statusCode != 401 && response_.statusCode != 407,
                 response_.statusCode == 401);
-    AdvanceSide(proxyAuth_.ntlm, proxyAuth_.basic, response_.statusCode != 407, response_.statusCode == 407);
+    AdvanceSide(proxyAuth_.ntlm, proxyAuth_.basic, response_.statusCode != 407,
+                response_.statusCode == 407);
     // A request that failed on the way keeps its failure; no retry hides it.
     if (outcome_.failure != 0) return false;
     // A retry is posted exactly when the refused response is to be discarded.
@@ -179,7 +181,8 @@ bool THttpCli::AnswerChallenge() {
 }
 
 bool THttpCli::SchemeAllowed(THttpCliOption forbidding, THttpAuthScheme scheme) const {
-    return !options_.Contains(forbidding) || (response_.statusCode == 401 && ServerAuthScheme == scheme) ||
+    return !options_.Contains(forbidding) ||
+           (response_.statusCode == 401 && ServerAuthScheme == scheme) ||
            (response_.statusCode == 407 && ProxyAuthScheme == scheme);
 }
 

@@ -22,7 +22,8 @@ void THttpCli::GetBodyLineNext() {
             if (AbortedDuringEvent()) return;
         }
         // A headerless answer's first line is delivered whole and may pass the length.
-        if (response_.documentLength != -1 && response_.bodyReceivedCount >= response_.documentLength) {
+        if (response_.documentLength != -1 &&
+            response_.bodyReceivedCount >= response_.documentLength) {
             Trace(loProtSpecInfo, "End of document");
             EndOfDocument();
         }
@@ -66,9 +67,10 @@ void THttpCli::EndOfDocument() {
     LiftBandwidthPause();
     if (AbortedDuringEvent()) return;
     contentCoding_.Complete();
-    if (BodyStream && !response_.contentCodingHeader.empty() && response_.transferCoding != "chunked")
-        Trace(loProtSpecInfo, response_.contentCodingHeader, " content uncompressed from ", response_.documentLength,
-              " bytes to ", BodyStream->Size(), " bytes");
+    if (BodyStream && !response_.contentCodingHeader.empty() &&
+        response_.transferCoding != "chunked")
+        Trace(loProtSpecInfo, response_.contentCodingHeader, " content uncompressed from ",
+              response_.documentLength, " bytes to ", BodyStream->Size(), " bytes");
     RaiseDocEnd();
     if (AbortedDuringEvent()) return;
     if (closeReq_) ctrlSocket_->CloseLater();

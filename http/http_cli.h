@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -133,7 +134,9 @@ class THttpCli : public platform::TComponent {
     THttpCliState State() const { return state_; }
     int StatusCode() const { return response_.statusCode; }
     const std::string& StatusReason() const { return response_.statusReason; }
-    std::int64_t DocumentLength() const { return response_.documentLength; }  // -1 when not announced
+    std::int64_t DocumentLength() const {
+        return response_.documentLength;
+    }  // -1 when not announced
     const std::string& ContentType() const { return response_.contentType; }
     std::int64_t BodyReceivedCount() const { return response_.bodyReceivedCount; }
     const std::vector<std::string>& ResponseHeaderLines() const { return response_.headerLines; }
@@ -296,9 +299,9 @@ class THttpCli : public platform::TComponent {
     void TakeTunnelRefusal();
 
     // Relocation (http_relocation.cpp).
+    std::string RequestAddress() const;  // the absolute address the request asks for
     void HandleLocationHeader(const std::string& value);
-    void RelocateDirect(const std::string& value);
-    void RelocateThroughProxy(const std::string& value);
+    void SetRelocationTarget(const std::string& target);
     bool RelocationAllowed();
     void CutBodyStreamBack();
     void PostLogin();
@@ -395,6 +398,7 @@ class THttpCli : public platform::TComponent {
         std::int64_t bodyReceivedCount = 0;
         std::string contentType, transferCoding, contentCodingHeader;
         std::vector<std::string> authChallenges;  // both headers' values, in arrival order
+        std::optional<std::string> location;      // acted on once the status is known to mean it
     };
     ResponseFields response_;
     std::string responseVersion_;  // kept across requests: NTLM asks what the peer spoke last

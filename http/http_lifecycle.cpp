@@ -25,7 +25,8 @@ void THttpCli::RunRequest(THttpRequest Rq) {
     StartRequest(Rq);
     WaitUntilReady();
     if (response_.statusCode >= 400 && response_.statusCode != 401 && response_.statusCode != 407)
-        throw EHttpException(response_.statusReason, static_cast<std::uint16_t>(response_.statusCode));
+        throw EHttpException(response_.statusReason,
+                             static_cast<std::uint16_t>(response_.statusCode));
     ThrowIfFailed();
 }
 
@@ -137,8 +138,7 @@ void THttpCli::LookupRefused(const std::string& reason, std::uint16_t errCode) {
     EndRequest();
 }
 
-void THttpCli::NoteConnectionFailure(std::uint16_t errCode, int status,
-                                     const std::string& reason) {
+void THttpCli::NoteConnectionFailure(std::uint16_t errCode, int status, const std::string& reason) {
     outcome_.errCode = errCode;
     response_.statusCode = status;
     response_.statusReason = reason;
@@ -206,9 +206,9 @@ void THttpCli::ControlSessionConnected(std::uint16_t ErrCode) {
     Trace(loProtSpecInfo, "SessionConnected");
     if (ErrCode != 0) {
         // The socket closes itself after a failed connect; its session-closed ends the request.
-        NoteConnectionFailure(ErrCode, 404,
-                              IsTlsError(ErrCode) ? ctrlSocket_->SslErrorText()
-                                                  : ErrorNumberText(ErrCode));
+        NoteConnectionFailure(
+            ErrCode, 404,
+            IsTlsError(ErrCode) ? ctrlSocket_->SslErrorText() : ErrorNumberText(ErrCode));
         RaiseSessionConnected();
         return;
     }
@@ -258,7 +258,8 @@ bool THttpCli::ResponseIncomplete(std::uint16_t closeError) const {
     if (nextStep_ != &THttpCli::GetBodyLineNext) return false;
     // Without a length and without chunks the body ends with the connection, when it closes in
     // order; a reset leaves the end unknown.
-    return response_.documentLength != -1 || response_.transferCoding == "chunked" || closeError != 0;
+    return response_.documentLength != -1 || response_.transferCoding == "chunked" ||
+           closeError != 0;
 }
 
 void THttpCli::ControlSessionClosed(std::uint16_t ErrCode) {

@@ -2,7 +2,9 @@
 // header is read, handed on as blocks while the body is read; the status line, the recognised
 // header fields, and the decision whether a body follows.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "http/http_cli.h"
 #include "http/url.h"
@@ -24,15 +26,46 @@ std::string Trimmed(const std::string& text) {
     return first < last ? std::string(first, last) : std::string();
 }
 
-bool IsDigits(const std::string& text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
 }
 
-// A non-negative decimal number that fits 64 bits; -1 for anything else.
-std::int64_t DecimalOrMinusOne(const std::string& text) {
-    if (!IsDigits(text) || text.size() > 18) return -1;
-    return std::stoll(text);
+// A decimal number of digits only that fits 64 bits; nothing for anything else.
+std::optional<std::int64_t> Decimal(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (!IsDigit(c) || value > (INT64_MAX - (c - '0')) / 10) return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// "Content-Length": a number, or a list of the same number repeated (a field line that was
+// joined); nothing when the value is no such thing.
+std::optional<std::int64_t> ContentLength(const std::string& value) {
+    std::optional<std::int64_t> length;
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        std::size_t comma = value.find(',', start);
+        if (comma == std::string::npos) comma = value.size();
+        const std::optional<std::int64_t> item =
+            Decimal(Trimmed(value.substr(start, comma - start)));
+        if (!item || (length && *length != *item)) return std::nullopt;
+        length = item;
+        start = comma + 1;
+    }
+    return length;
+}
+
+// RFC 9112 section 4: "HTTP/1.", a digit, a space, three digits from 100 to 599, then a space
+// before the reason or the end of the line.
+bool IsStatusLine(const std::string& line) {
+    if (line.size() < 12 || line.compare(0, 7, "HTTP/1.") != 0 || !IsDigit(line[7]) ||
+        line[8] != ' ' || !IsDigit(line[9]) || !IsDigit(line[10]) || !IsDigit(line[11]))
+        return false;
+    if (line[9] < '1' || line[9] > '5') return false;
+    return line.size() == 12 || line[12] == ' ';
 }
 
 // Characters from 1-based position index, count of them; nothing for a count of 0 or less.
@@ -160,7 +193,8 @@ void THttpCli::OfferHeldDataToBody() {
     std::int64_t length = receiveFill_;
     // With chunks the length counts decoded bytes, and only the chunks tell where the body ends.
     if (response_.documentLength != -1 && response_.transferCoding != "chunked")
-        length = std::min<std::int64_t>(length, response_.documentLength - response_.bodyReceivedCount);
+        length =
+            std::min<std::int64_t>(length, response_.documentLength - response_.bodyReceivedCount);
     bodyBlock_ = receiveBuffer_;
     bodyDataLen_ = static_cast<int>(std::max<std::int64_t>(length, 0));
     GetBodyLineNext();
@@ -215,23 +249,21 @@ void THttpCli::StartHeaderlessDocument(const std::string& line) {
 }
 
 void THttpCli::ParseStatusLine(const std::string& line) {
-    std::string version = line.substr(0, 8);
-    if (version != "HTTP/1.0" && version != "HTTP/1.1") {
+    // A first line that does not even claim to be HTTP is read on as header lines; one that claims
+    // it falsely would be taken for a status it does not give.
+    if (line.compare(0, 5, "HTTP/") != 0) {
         if (OnDataPush2) OnDataPush2(this);
+        return;
+    }
+    if (!IsStatusLine(line)) {
+        FailProtocol("Invalid status line from the server: " + line);
         return;
     }
     responseVersion_ = line.substr(5, 3);
     closeReq_ = requestVer_ == "1.0" || responseVersion_ == "1.0";
     Trace(loProtSpecDump, "FCloseReq=", closeReq_ ? "1" : "0");
-
-    auto digit = line.find_first_of("0123456789", 9);
-    std::string code = digit == std::string::npos ? std::string() : line.substr(digit, 3);
-    if (!IsDigits(code)) {
-        FailProtocol("Invalid status line from the server: " + line);
-        return;
-    }
-    response_.statusCode = std::stoi(code);
-    response_.statusReason = digit + 4 < line.size() ? line.substr(digit + 4) : std::string();
+    response_.statusCode = std::stoi(line.substr(9, 3));
+    response_.statusReason = line.size() > 13 ? line.substr(13) : std::string();
 }
 
 void THttpCli::ParseHeaderField(const std::string& line) {
@@ -244,9 +276,16 @@ void THttpCli::ParseHeaderField(const std::string& line) {
     std::string value = line.substr(std::min(start, line.size()));
 
     if (name == "location") {
-        HandleLocationHeader(value);
+        response_.location = value;
     } else if (name == "content-length") {
-        response_.documentLength = DecimalOrMinusOne(Trimmed(value));
+        // A length that cannot be read, or two that disagree, leave the end of the body unknown:
+        // reading it to the close would keep a cut document as complete.
+        const std::optional<std::int64_t> length = ContentLength(value);
+        if (!length || (response_.documentLength != -1 && response_.documentLength != *length)) {
+            FailProtocol("Invalid Content-Length from the server: " + line);
+            return;
+        }
+        response_.documentLength = *length;
     } else if (name == "transfer-encoding") {
         response_.transferCoding = LowerCase(value);
     } else if (name == "content-range") {
@@ -276,16 +315,14 @@ void THttpCli::ParseHeaderField(const std::string& line) {
 
 void THttpCli::EndOfHeader() {
     Trace(loProtSpecInfo, "End of header");
-    if (responseVersion_ == "1.1" && response_.statusCode == 100) {
-        response_.headerLines.clear();
+    if (response_.statusCode >= 100 && response_.statusCode < 200) {
+        // An interim answer: nothing of it, its length and its location included, applies to the
+        // final one that follows.
+        response_ = {};
         response_.headerLinesSeen = -1;
-        // The interim header says nothing of the body that follows the final one.
-        response_.documentLength = -1;
-        response_.transferCoding.clear();
-        response_.contentType.clear();
-        response_.contentCodingHeader.clear();
         return;
     }
+    if (response_.location) HandleLocationHeader(*response_.location);
     RaiseHeaderEnd();
     if (AbortedDuringEvent()) {
         receiveFill_ = 0;
@@ -294,10 +331,10 @@ void THttpCli::EndOfHeader() {
 
     const bool chunked = response_.transferCoding == "chunked";
     // These never carry a body, whatever their Content-Length says.
-    const bool statusForbidsBody =
-        (response_.statusCode >= 100 && response_.statusCode < 200) || response_.statusCode == 204 || response_.statusCode == 304;
-    const bool statusWithoutBody = response_.statusCode < 200 || response_.statusCode == 204 || response_.statusCode == 301 ||
-                                   response_.statusCode == 302 || response_.statusCode == 304 || response_.statusCode == 401 ||
+    const bool statusForbidsBody = response_.statusCode == 204 || response_.statusCode == 304;
+    const bool statusWithoutBody = response_.statusCode < 200 || response_.statusCode == 204 ||
+                                   response_.statusCode == 301 || response_.statusCode == 302 ||
+                                   response_.statusCode == 304 || response_.statusCode == 401 ||
                                    response_.statusCode == 407;
     if (statusForbidsBody || (response_.documentLength == -1 && !chunked && statusWithoutBody) ||
         response_.documentLength == 0 || currentRequest_ == httpRqHead) {

@@ -97,9 +97,11 @@ void THttpCli::ReadTunnelAnswer() {
 // connection is free for another CONNECT. A relocation is not followed: the proxy does not choose
 // where a secure request goes.
 void THttpCli::TakeTunnelRefusal() {
-    for (std::size_t i = 1; i < response_.headerLines.size(); ++i)
+    for (std::size_t i = 1; i < response_.headerLines.size(); ++i) {
         if (LowerCase(response_.headerLines[i].substr(0, 9)) != "location:")
             ParseHeaderField(response_.headerLines[i]);
+        if (outcome_.failure != 0) return;
+    }
     RaiseHeaderBegin();
     if (AbortedDuringEvent()) return;
     EndOfHeader();
