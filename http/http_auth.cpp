@@ -74,13 +74,14 @@ void THttpCli::PrearmAuthentication() {
     serverAuth_.basic = proxyAuth_.basic = basicIdle;
     if (!Proxy.empty() && !ProxyUsername.empty() && !ProxyPassword.empty() &&
         ProxyAuthScheme != httpSchemeNone) {
-        // An open connection to the same proxy has been answered already.
+        // NTLM authenticates the connection: an open one to the same proxy has been answered
+        // already. Basic goes with every request, on any connection.
         const bool reused = ctrlSocket_->State() == wsConnected && SameAsLastConnection();
         if (ProxyAuthScheme == httpSchemeNtlm) {
             proxyAuth_.ntlm = reused ? ntlmFinished : ntlmNegotiateSent;
             if (KeepAliveNeededForNtlm()) effectiveProxyConnection_ = "Keep-alive";
         } else {
-            proxyAuth_.basic = reused ? basicFinished : basicCredentialsSent;
+            proxyAuth_.basic = basicCredentialsSent;
         }
     }
     if (ServerAuthScheme != httpSchemeNone && !effectiveUser_.empty() &&
@@ -123,6 +124,13 @@ void THttpCli::GuardCredentialsOnRelocation(const Origin& previous, const std::s
         }
     }
     if (BasicRefusedOverPlainRelocation()) serverAuth_.basic = basicIdle;
+}
+
+void THttpCli::FinishNtlmOnRelocation() {
+    // A relocating answer to the type-3 message accepted it: the connection is authenticated, and
+    // the message, good for one challenge only, is not sent again.
+    if (serverAuth_.ntlm == ntlmAuthenticateSent) serverAuth_.ntlm = ntlmFinished;
+    if (proxyAuth_.ntlm == ntlmAuthenticateSent) proxyAuth_.ntlm = ntlmFinished;
 }
 
 std::string THttpCli::ServerAuthorizationLine() {

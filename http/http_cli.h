@@ -325,6 +325,7 @@ class THttpCli : public platform::TComponent {
     bool NtlmNegotiateOutstanding() const;
     bool BasicRefusedOverPlainRelocation() const;
     void GuardCredentialsOnRelocation(const Origin& previous, const std::string& location);
+    void FinishNtlmOnRelocation();
     std::string ServerAuthorizationLine();
     std::string ProxyAuthorizationLine();
     bool AnswerChallenge();  // true when a retry is posted

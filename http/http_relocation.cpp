@@ -107,6 +107,7 @@ void THttpCli::BeginRelocation() {
         BecomeReady();
         return;
     }
+    FinishNtlmOnRelocation();
     if (SameAsLastConnection() && !closeReq_) {
         if (OnLocationChange) OnLocationChange(this);
         if (AbortedDuringEvent()) return;

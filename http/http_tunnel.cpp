@@ -33,6 +33,9 @@ std::string THttpCli::TargetPathToSend() const {
 
 void THttpCli::OpenTunnel() {
     tunnelOrigin_ = TunnelOrigin();
+    // The proxy's answer is read under the limit too: counted against a period never started it
+    // would pause reading for good.
+    PrepareBandwidthControl();
     EnterState(httpWaitingProxyConnect);
     if (AbortedDuringEvent()) return;
     nextStep_ = &THttpCli::ReadTunnelAnswer;

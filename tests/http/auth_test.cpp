@@ -183,6 +183,26 @@ TEST_F(HttpAuthTest, NtlmRunsOnOneKeptConnectionAndAnswersThePublishedExample) {
     ExpectStateFault([this] { h.cli.BeginServerNtlm(); }, "Unexpected AuthNTLMState");
 }
 
+// The type-3 message answers one challenge: a relocation on the authenticated connection must not
+// send it again.
+TEST_F(HttpAuthTest, NtlmIsNotRepeatedOnARelocationOnTheAuthenticatedConnection) {
+    h.cli.Password = kExamplePassword;
+    server.AddConnection(
+        {Refusal(401, {"NTLM"}, true), Refusal(401, {"NTLM " + kExampleType2}, true, ""),
+         test_support::RawResponse("HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 0\r\n"
+                                   "Connection: keep-alive\r\n\r\n",
+                                   AfterResponse::KeepOpen),
+         NormalResponse(200, "members only")});
+    GetOutcome outcome = h.Get(server.Url("/doc"));
+
+    EXPECT_FALSE(outcome.raised) << outcome.message;
+    ASSERT_EQ(server.Requests().size(), 4u);
+    EXPECT_EQ(server.AcceptedConnections(), 1);
+    EXPECT_EQ(HeaderOf(Request(3), "Authorization"), "(none)");
+    EXPECT_EQ(h.body.Data(), "members only");
+    EXPECT_EQ(h.cli.AuthNtlmState(), ntlmFinished);
+}
+
 TEST_F(HttpAuthTest, NtlmIsTriedBeforeTheOtherOfferedSchemes) {
     const std::vector<std::vector<std::string>> offers = {
         {"Negotiate", "NTLM"}, {"NTLM", "Basic realm=\"x\""}, {"Basic realm=\"x\"", "ntlm"}};
@@ -226,6 +246,23 @@ TEST_F(HttpAuthTest, ProxyBasicChallengeIsAnsweredWithTheProxyCredentials) {
     EXPECT_EQ(h.body.Data(), "through");
     EXPECT_EQ(h.cli.ProxyAuthBasicState(), basicFinished);
     ExpectStateFault([this] { h.cli.BeginProxyBasic(); }, "Unexpected ProxyAuthBasicState");
+}
+
+// A proxy asks for Basic credentials with every request, on a kept connection too.
+TEST_F(HttpAuthTest, PrearmedProxyBasicGoesWithEveryRequestOnAKeptConnection) {
+    UseServerAsProxy();
+    h.cli.ProxyAuthScheme = httpSchemeBasic;
+    h.cli.SetRequestVer("1.1");
+    ScriptedResponse first = NormalResponse(200, "one", {{"Connection", "keep-alive"}});
+    first.after = AfterResponse::KeepOpen;
+    server.AddConnection({first, NormalResponse(200, "two")});
+    EXPECT_FALSE(h.Get("http://example.org/1.mp3").raised);
+    EXPECT_FALSE(h.Get("http://example.org/2.mp3").raised);
+
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(server.AcceptedConnections(), 1);
+    EXPECT_EQ(HeaderOf(Request(0), "Proxy-Authorization"), "Basic bWU6c2VjcmV0");
+    EXPECT_EQ(HeaderOf(Request(1), "Proxy-Authorization"), "Basic bWU6c2VjcmV0");
 }
 
 TEST_F(HttpAuthTest, ProxyNtlmRunsOnOneKeptConnection) {

@@ -61,6 +61,21 @@ TEST_F(HttpLifecycleTest, AbortWhileIdleReportsAtOnce) {
     EXPECT_EQ(h.cli.StatusReason(), "OK");
 }
 
+// A handler that cancels when it sees the client ready (as a cancel button that is clicked late
+// does) finds the request ended: its answer stands, and it is reported once.
+TEST_F(HttpLifecycleTest, AnAbortFromTheEndOfARequestKeepsItsOutcome) {
+    server.AddConnection(NormalResponse(404, "missing"));
+    h.cli.OnStateChange = [](THttpCli* cli) {
+        if (cli->State() == httpReady) cli->Abort();
+    };
+    GetOutcome outcome = h.Get(server.Url("/gone"));
+    EXPECT_TRUE(outcome.raised);
+    EXPECT_EQ(outcome.errorNumber, 404);
+    EXPECT_EQ(h.cli.StatusCode(), 404);
+    EXPECT_EQ(h.cli.StatusReason(), "Not Found");
+    EXPECT_EQ(h.requestDoneCount, 1);
+}
+
 TEST(HttpAbortTest, DuringLookupAndWhileConnecting) {
     ScriptedHttpServer server;
     server.AddConnection(NormalResponse(200, "unused"));
