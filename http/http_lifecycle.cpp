@@ -58,6 +58,9 @@ void THttpCli::StartRequest(THttpRequest Rq) {
         throw EHttpException("HTTP component " + Name() + " is busy", httpErrBusy);
     if ((Rq == httpRqPost || Rq == httpRqPut) && !UploadStream)
         throw EHttpException("HTTP component has nothing to post or put", httpErrNothingToSend);
+    // Get returns on the state, before the last request's end is raised from the loop: that one
+    // has ended, this one can be aborted.
+    requestDonePosted_ = false;
     if (Rq == httpRqClose) {
         // The close ends as its own request, not with the failure of the one before it.
         outcome_ = {};

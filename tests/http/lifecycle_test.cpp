@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 #include "platform/application.h"
 #include "platform/headless_application.h"
@@ -74,6 +75,24 @@ TEST_F(HttpLifecycleTest, AnAbortFromTheEndOfARequestKeepsItsOutcome) {
     EXPECT_EQ(h.cli.StatusCode(), 404);
     EXPECT_EQ(h.cli.StatusReason(), "Not Found");
     EXPECT_EQ(h.requestDoneCount, 1);
+}
+
+// Get returns on the state, before the request's end is raised: the next request, started then,
+// is a request of its own and can be cancelled.
+TEST_F(HttpLifecycleTest, TheNextRequestCanBeAbortedBeforeTheLastOnesEndIsRaised) {
+    server.AddConnection(NormalResponse(200, "one"));
+    bool started = false;
+    h.cli.OnStateChange = [&](THttpCli* cli) {
+        if (cli->State() != httpReady || std::exchange(started, true)) return;
+        cli->URL = server.Url("/2");
+        cli->StartRequest(httpRqGet);
+        cli->Abort();
+    };
+    h.Get(server.Url("/1"));
+    EXPECT_TRUE(h.RunUntil([&] { return h.requestDoneCount == 2; }));
+    EXPECT_EQ(h.cli.State(), httpReady);
+    EXPECT_EQ(h.cli.StatusReason(), "Connection aborted on request");
+    EXPECT_EQ(h.lastErrCode, httpErrAborted);
 }
 
 TEST(HttpAbortTest, DuringLookupAndWhileConnecting) {
