@@ -74,13 +74,14 @@ void THttpCli::PrearmAuthentication() {
     serverAuth_.basic = proxyAuth_.basic = basicIdle;
     if (!Proxy.empty() && !ProxyUsername.empty() && !ProxyPassword.empty() &&
         ProxyAuthScheme != httpSchemeNone) {
-        // An open connection to the same proxy has been answered already.
+        // NTLM authenticates the connection: an open one to the same proxy has been answered
+        // already. Basic goes with every request, on any connection.
         const bool reused = ctrlSocket_->State() == wsConnected && SameAsLastConnection();
         if (ProxyAuthScheme == httpSchemeNtlm) {
             proxyAuth_.ntlm = reused ? ntlmFinished : ntlmNegotiateSent;
             if (KeepAliveNeededForNtlm()) effectiveProxyConnection_ = "Keep-alive";
         } else {
-            proxyAuth_.basic = reused ? basicFinished : basicCredentialsSent;
+            proxyAuth_.basic = basicCredentialsSent;
         }
     }
     if (ServerAuthScheme != httpSchemeNone && !effectiveUser_.empty() &&
@@ -125,6 +126,13 @@ void THttpCli::GuardCredentialsOnRelocation(const Origin& previous, const std::s
     if (BasicRefusedOverPlainRelocation()) serverAuth_.basic = basicIdle;
 }
 
+void THttpCli::FinishNtlmOnRelocation() {
+    // A relocating answer to the type-3 message accepted it: the connection is authenticated, and
+    // the message, good for one challenge only, is not sent again.
+    if (serverAuth_.ntlm == ntlmAuthenticateSent) serverAuth_.ntlm = ntlmFinished;
+    if (proxyAuth_.ntlm == ntlmAuthenticateSent) proxyAuth_.ntlm = ntlmFinished;
+}
+
 std::string THttpCli::ServerAuthorizationLine() {
     if (proxyAuth_.ntlm == ntlmNegotiateSent) return {};
     if (serverAuth_.ntlm == ntlmNegotiateSent)
@@ -151,14 +159,18 @@ std::string THttpCli::ProxyAuthorizationLine() {
 }
 
 bool THttpCli::AnswerChallenge() {
-    AdvanceSide(serverAuth_.ntlm, serverAuth_.basic, statusCode_ != 401 && statusCode_ != 407,
-                statusCode_ == 401);
-    AdvanceSide(proxyAuth_.ntlm, proxyAuth_.basic, statusCode_ != 407, statusCode_ == 407);
+    AdvanceSide(serverAuth_.ntlm, serverAuth_.basic,
+                response_.statusCode != 401 && response_.statusCode != 407,
+                response_.statusCode == 401);
+    AdvanceSide(proxyAuth_.ntlm, proxyAuth_.basic, response_.statusCode != 407,
+                response_.statusCode == 407);
     // A request that failed on the way keeps its failure; no retry hides it.
-    if (failureCode_ != 0) return false;
+    if (outcome_.failure != 0) return false;
+    // A retry is posted exactly when the refused response is to be discarded.
     bool flush = false;
     if (!PrepareNTLMAuth(flush) && !ComposeBasicCredentials(flush)) return false;
-    if (statusCode_ == 401) {
+    if (!flush) return false;
+    if (response_.statusCode == 401) {
         // The proxy must be answered again on a new connection, and not at all on an open one.
         if (closeReq_) {
             if (proxyAuth_.ntlm == ntlmFinished)
@@ -172,21 +184,22 @@ bool THttpCli::AnswerChallenge() {
                 proxyAuth_.basic = basicIdle;
         }
     }
-    if (flush) DiscardRefusedResponse();
+    DiscardRefusedResponse();
     return true;
 }
 
 bool THttpCli::SchemeAllowed(THttpCliOption forbidding, THttpAuthScheme scheme) const {
-    return !options_.Contains(forbidding) || (statusCode_ == 401 && ServerAuthScheme == scheme) ||
-           (statusCode_ == 407 && ProxyAuthScheme == scheme);
+    return !options_.Contains(forbidding) ||
+           (response_.statusCode == 401 && ServerAuthScheme == scheme) ||
+           (response_.statusCode == 407 && ProxyAuthScheme == scheme);
 }
 
 bool THttpCli::CanAnswer(const char* scheme, bool otherSchemeIdle) const {
-    const bool server = statusCode_ == 401;
+    const bool server = response_.statusCode == 401;
     const std::string& user = server ? effectiveUser_ : ProxyUsername;
     const std::string& password = server ? effectivePassword_ : ProxyPassword;
     return otherSchemeIdle && !user.empty() && !password.empty() &&
-           LastChallengeFor(authChallenges_, scheme) != nullptr;
+           LastChallengeFor(response_.authChallenges, scheme) != nullptr;
 }
 
 bool THttpCli::PrepareNTLMAuth(bool& FlushFlag) {
@@ -196,17 +209,17 @@ bool THttpCli::PrepareNTLMAuth(bool& FlushFlag) {
         std::snprintf(line, sizeof line,
                       "PrepareNTLMAuth end, FStatusCode = %d FProxyAuthNTLMState=%d "
                       "FAuthNTLMState=%d",
-                      statusCode_, proxyAuth_.ntlm, serverAuth_.ntlm);
+                      response_.statusCode, proxyAuth_.ntlm, serverAuth_.ntlm);
         LogLine(loProtSpecDump, line);
     };
     traceStates();
     bool accepted = false;
-    if (statusCode_ == 401 || statusCode_ == 407) {
-        AuthSide& side = statusCode_ == 401 ? serverAuth_ : proxyAuth_;
+    if (response_.statusCode == 401 || response_.statusCode == 407) {
+        AuthSide& side = response_.statusCode == 401 ? serverAuth_ : proxyAuth_;
         accepted = SchemeAllowed(httpoNoNTLMAuth, httpSchemeNtlm) &&
                    CanAnswer("NTLM", side.basic == basicIdle);
         if (accepted) {
-            statusCode_ == 401 ? BeginServerNtlm() : BeginProxyNtlm();
+            response_.statusCode == 401 ? BeginServerNtlm() : BeginProxyNtlm();
             FlushFlag = side.ntlm == ntlmNegotiateSent || side.ntlm == ntlmAuthenticateSent;
         }
     }
@@ -215,13 +228,13 @@ bool THttpCli::PrepareNTLMAuth(bool& FlushFlag) {
 }
 
 bool THttpCli::ComposeBasicCredentials(bool& FlushFlag) {
-    if (statusCode_ != 401 && statusCode_ != 407) return false;
-    if (statusCode_ == 401 && BasicRefusedOverPlainRelocation()) return false;
-    AuthSide& side = statusCode_ == 401 ? serverAuth_ : proxyAuth_;
+    if (response_.statusCode != 401 && response_.statusCode != 407) return false;
+    if (response_.statusCode == 401 && BasicRefusedOverPlainRelocation()) return false;
+    AuthSide& side = response_.statusCode == 401 ? serverAuth_ : proxyAuth_;
     if (!SchemeAllowed(httpoNoBasicAuth, httpSchemeBasic) ||
         !CanAnswer("Basic", side.ntlm == ntlmIdle))
         return false;
-    statusCode_ == 401 ? BeginServerBasic() : BeginProxyBasic();
+    response_.statusCode == 401 ? BeginServerBasic() : BeginProxyBasic();
     FlushFlag = side.basic == basicCredentialsSent;
     return true;
 }
@@ -255,15 +268,14 @@ void THttpCli::StepNtlm(AuthSide& side, std::string& connection, const char* sta
             PostLogin();
             return;
         case ntlmNegotiateSent:
-            side.challenge = ParseNtlmChallenge(NtlmChallengeText(authChallenges_));
+            side.challenge = ParseNtlmChallenge(NtlmChallengeText(response_.authChallenges));
             side.ntlm = ntlmAuthenticateSent;
             PostLogin();
             return;
         case ntlmAuthenticateSent:
             // The answer to the challenge was refused: the request ends with the refusal.
-            authChallenges_.clear();
+            response_.authChallenges.clear();
             side.ntlm = ntlmIdle;
-            PostRequestDone();
             return;
         default:
             throw EHttpException(unexpected, httpErrAuthState);
@@ -279,9 +291,8 @@ void THttpCli::StepBasic(AuthSide& side, const char* startTrace, const char* une
             PostLogin();
             return;
         case basicCredentialsSent:
-            authChallenges_.clear();
+            response_.authChallenges.clear();
             side.basic = basicIdle;
-            PostRequestDone();
             return;
         default:
             throw EHttpException(unexpected, httpErrAuthState);

@@ -3,26 +3,27 @@
 
 void THttpCli::GetBodyLineNext() {
     Trace(loProtSpecInfo, "GetBodyLineNext begin");
-    if (bodyLinesSeen_ == 0) {
+    if (response_.bodyLinesSeen == 0) {
         chunkDecoder_.Reset();
         RaiseDocBegin();
         if (AbortedDuringEvent()) return;
-        contentCoding_.Prepare(contentCodingHeader_);
+        contentCoding_.Prepare(response_.contentCodingHeader);
         streamStartSize_ = BodyStream ? BodyStream->Size() : 0;
     }
-    ++bodyLinesSeen_;
+    ++response_.bodyLinesSeen;
     Trace(loProtSpecInfo, "GetBodyLineNext FBodyDataLen=", bodyDataLen_);
 
-    if (transferCoding_ == "chunked") {
+    if (response_.transferCoding == "chunked") {
         ReadChunkedBlock();
     } else {
         if (bodyDataLen_ > 0) {
-            bodyReceivedCount_ += bodyDataLen_;
+            response_.bodyReceivedCount += bodyDataLen_;
             DeliverBody(bodyBlock_, bodyDataLen_);
             if (AbortedDuringEvent()) return;
         }
         // A headerless answer's first line is delivered whole and may pass the length.
-        if (documentLength_ != -1 && bodyReceivedCount_ >= documentLength_) {
+        if (response_.documentLength != -1 &&
+            response_.bodyReceivedCount >= response_.documentLength) {
             Trace(loProtSpecInfo, "End of document");
             EndOfDocument();
         }
@@ -42,7 +43,7 @@ void THttpCli::ReadChunkedBlock() {
             return;
         }
         if (piece.length > 0) {
-            bodyReceivedCount_ += piece.length;
+            response_.bodyReceivedCount += piece.length;
             DeliverBody(piece.data, piece.length);
             if (AbortedDuringEvent()) return;
         }
@@ -59,16 +60,17 @@ void THttpCli::DeliverBody(const char* data, int length) {
 }
 
 void THttpCli::EndOfDocument() {
-    bodyLinesSeen_ = 0;
+    response_.bodyLinesSeen = 0;
     nextStep_ = nullptr;
     EnterState(httpBodyReceived);
     StopBandwidthTimer();
     LiftBandwidthPause();
     if (AbortedDuringEvent()) return;
     contentCoding_.Complete();
-    if (BodyStream && !contentCodingHeader_.empty() && transferCoding_ != "chunked")
-        Trace(loProtSpecInfo, contentCodingHeader_, " content uncompressed from ", documentLength_,
-              " bytes to ", BodyStream->Size(), " bytes");
+    if (BodyStream && !response_.contentCodingHeader.empty() &&
+        response_.transferCoding != "chunked")
+        Trace(loProtSpecInfo, response_.contentCodingHeader, " content uncompressed from ",
+              response_.documentLength, " bytes to ", BodyStream->Size(), " bytes");
     RaiseDocEnd();
     if (AbortedDuringEvent()) return;
     if (closeReq_) ctrlSocket_->CloseLater();

@@ -1,5 +1,5 @@
 // The client object: construction, properties, event raisers, the state change and the three
-// private messages of its hidden window.
+// private messages of its hidden window, and the one exit by which a request ends.
 #include "http/http_cli.h"
 
 namespace {
@@ -139,7 +139,23 @@ void THttpCli::EnterState(THttpCliState NewState) {
     if (state_ == NewState) return;
     state_ = NewState;
     RaiseStateChange();
-    if (NewState == httpReady && !AnswerChallenge()) PostRequestDone();
+}
+
+void THttpCli::ResponseEnded() {
+    // A second post for the same end, or a retry already on its way, finds nothing to do.
+    if (!RequestInProgress() || loginPosted_) return;
+    if (AnswerChallenge()) return;
+    EndRequest();
+}
+
+void THttpCli::EndRequest(bool reportAtOnce) {
+    // Marked before the state changes: an abort from the state's event finds the request ended.
+    requestDonePosted_ = true;
+    EnterState(httpReady);
+    if (reportAtOnce)
+        RaiseRequestDone();
+    else
+        PostRequestDone();
 }
 
 void THttpCli::BecomeReady() {
@@ -170,7 +186,7 @@ platform::LRESULT THttpCli::HandleWindowMessage(platform::UINT Msg, platform::WP
             RaiseRequestDone();
             return 0;
         case kSetReadyMessage:
-            EnterState(httpReady);
+            ResponseEnded();
             return 0;
         case kLoginMessage:
             if (loginPosted_) {
@@ -184,8 +200,9 @@ platform::LRESULT THttpCli::HandleWindowMessage(platform::UINT Msg, platform::WP
 }
 
 void THttpCli::RaiseRequestDone() {
+    requestDonePosted_ = false;
     Trace(loProtSpecInfo, "RequestDone");
-    if (OnRequestDone) OnRequestDone(this, currentRequest_, completionError_);
+    if (OnRequestDone) OnRequestDone(this, currentRequest_, outcome_.errCode);
 }
 
 void THttpCli::RaiseStateChange() {

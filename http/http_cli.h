@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -131,12 +132,14 @@ class THttpCli : public platform::TComponent {
 
     // Public state.
     THttpCliState State() const { return state_; }
-    int StatusCode() const { return statusCode_; }
-    const std::string& StatusReason() const { return statusReason_; }
-    std::int64_t DocumentLength() const { return documentLength_; }  // -1 when not announced
-    const std::string& ContentType() const { return contentType_; }
-    std::int64_t BodyReceivedCount() const { return bodyReceivedCount_; }
-    const std::vector<std::string>& ResponseHeaderLines() const { return responseHeaderLines_; }
+    int StatusCode() const { return response_.statusCode; }
+    const std::string& StatusReason() const { return response_.statusReason; }
+    std::int64_t DocumentLength() const {
+        return response_.documentLength;
+    }  // -1 when not announced
+    const std::string& ContentType() const { return response_.contentType; }
+    std::int64_t BodyReceivedCount() const { return response_.bodyReceivedCount; }
+    const std::vector<std::string>& ResponseHeaderLines() const { return response_.headerLines; }
     const std::string& Location() const { return location_; }
     const std::string& DocumentName() const { return documentName_; }
     // The scheme sent before any challenge, for the server and for the proxy.
@@ -239,9 +242,14 @@ class THttpCli : public platform::TComponent {
     void ComputeTarget();
     bool SameAsLastConnection() const;
 
+    // The end of a request (http_cli.cpp). A response has ended: it is answered for
+    // authentication, or the request ends. EndRequest is the only way back to ready; it reports
+    // the outcome once, from the message loop unless reportAtOnce.
+    void ResponseEnded();
+    void EndRequest(bool reportAtOnce = false);
+
     // Lifecycle helpers (http_lifecycle.cpp).
-    // A retry for authentication is posted while the client is ready: the request goes on.
-    bool RequestInProgress() const { return state_ != httpReady || loginPosted_; }
+    bool RequestInProgress() const { return state_ != httpReady; }
     void WaitUntilReady();
     bool SocksServerLooksUpHost() const;
     void ConnectAfterLookup(const std::string& address);
@@ -249,6 +257,8 @@ class THttpCli : public platform::TComponent {
     void ConnectFailedAtOnce();
     void LookupRefused(const std::string& reason, std::uint16_t errCode);
     bool ResponseIncomplete(std::uint16_t closeError) const;
+    // A failure of the connection: OnRequestDone's ErrCode, and the status that tells it.
+    void NoteConnectionFailure(std::uint16_t errCode, int status, const std::string& reason);
     void FailRequest(std::uint16_t code, const std::string& message);
     void ThrowIfFailed() const;
 
@@ -289,9 +299,9 @@ class THttpCli : public platform::TComponent {
     void TakeTunnelRefusal();
 
     // Relocation (http_relocation.cpp).
+    std::string RequestAddress() const;  // the absolute address the request asks for
     void HandleLocationHeader(const std::string& value);
-    void RelocateDirect(const std::string& value);
-    void RelocateThroughProxy(const std::string& value);
+    void SetRelocationTarget(const std::string& target);
     bool RelocationAllowed();
     void CutBodyStreamBack();
     void PostLogin();
@@ -315,9 +325,10 @@ class THttpCli : public platform::TComponent {
     bool NtlmNegotiateOutstanding() const;
     bool BasicRefusedOverPlainRelocation() const;
     void GuardCredentialsOnRelocation(const Origin& previous, const std::string& location);
+    void FinishNtlmOnRelocation();
     std::string ServerAuthorizationLine();
     std::string ProxyAuthorizationLine();
-    bool AnswerChallenge();
+    bool AnswerChallenge();  // true when a retry is posted
     bool SchemeAllowed(THttpCliOption forbidding, THttpAuthScheme scheme) const;
     bool CanAnswer(const char* scheme, bool otherSchemeIdle) const;
     bool PrepareNTLMAuth(bool& FlushFlag);
@@ -348,11 +359,17 @@ class THttpCli : public platform::TComponent {
 
     // Authentication.
     AuthSide serverAuth_, proxyAuth_;
-    std::vector<std::string> authChallenges_;  // both headers' values, in arrival order
 
     // The current request.
     THttpRequest currentRequest_ = httpRqNone;
-    std::uint16_t completionError_ = 0;
+    // How the request ends: set where it fails, reported by the one exit (EndRequest).
+    struct RequestOutcome {
+        std::uint16_t errCode = 0;  // the ErrCode of OnRequestDone
+        std::uint16_t failure = 0;  // a failure the client found itself, raised by Get
+        std::string message;        // the failure's text
+    };
+    RequestOutcome outcome_;
+    bool requestDonePosted_ = false;  // the request has ended; its OnRequestDone is on its way
     THttpCliState state_ = httpReady;
     void (THttpCli::*nextStep_)() = nullptr;
     bool closeReq_ = false;  // the server closes the connection after this response
@@ -364,24 +381,28 @@ class THttpCli : public platform::TComponent {
     std::int64_t bodyBytesSent_ = 0;
     std::string requestHeaderBuffer_;
     char sendBlock_[kSendBlockSize];
-    // A failure found by the client itself, raised by Get after the request ended.
-    std::uint16_t failureCode_ = 0;
-    std::string failureMessage_;
 
     // The response.
     char receiveBuffer_[kReceiveBufferSize];
     int receiveFill_ = 0;
     std::string lastResponseLine_;
-    int headerLinesSeen_ = 0;
-    int bodyLinesSeen_ = 0;
     const char* bodyBlock_ = nullptr;
     int bodyDataLen_ = 0;
-    int statusCode_ = 0;
-    std::string statusReason_;
-    std::int64_t documentLength_ = -1;
-    std::int64_t bodyReceivedCount_ = 0;
-    std::string contentType_, transferCoding_, contentCodingHeader_, responseVersion_;
-    std::vector<std::string> responseHeaderLines_;
+    // What one response said, cleared as a whole for each new one.
+    struct ResponseFields {
+        std::vector<std::string> headerLines;
+        int headerLinesSeen = 0;  // -1 after an interim answer: its end raises no event
+        int bodyLinesSeen = 0;    // body blocks read; 0 until the document begins
+        int statusCode = 0;
+        std::string statusReason;
+        std::int64_t documentLength = -1;
+        std::int64_t bodyReceivedCount = 0;
+        std::string contentType, transferCoding, contentCodingHeader;
+        std::vector<std::string> authChallenges;  // both headers' values, in arrival order
+        std::optional<std::string> location;      // acted on once the status is known to mean it
+    };
+    ResponseFields response_;
+    std::string responseVersion_;  // kept across requests: NTLM asks what the peer spoke last
     std::string location_;
     std::string documentName_;
     TChunkDecoder chunkDecoder_;

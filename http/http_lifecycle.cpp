@@ -24,8 +24,9 @@ void THttpCli::Get() {
 void THttpCli::RunRequest(THttpRequest Rq) {
     StartRequest(Rq);
     WaitUntilReady();
-    if (statusCode_ >= 400 && statusCode_ != 401 && statusCode_ != 407)
-        throw EHttpException(statusReason_, static_cast<std::uint16_t>(statusCode_));
+    if (response_.statusCode >= 400 && response_.statusCode != 401 && response_.statusCode != 407)
+        throw EHttpException(response_.statusReason,
+                             static_cast<std::uint16_t>(response_.statusCode));
     ThrowIfFailed();
 }
 
@@ -49,7 +50,7 @@ void THttpCli::WaitUntilReady() {
 }
 
 void THttpCli::ThrowIfFailed() const {
-    if (failureCode_ != 0) throw EHttpException(failureMessage_, failureCode_);
+    if (outcome_.failure != 0) throw EHttpException(outcome_.message, outcome_.failure);
 }
 
 void THttpCli::StartRequest(THttpRequest Rq) {
@@ -57,13 +58,14 @@ void THttpCli::StartRequest(THttpRequest Rq) {
         throw EHttpException("HTTP component " + Name() + " is busy", httpErrBusy);
     if ((Rq == httpRqPost || Rq == httpRqPut) && !UploadStream)
         throw EHttpException("HTTP component has nothing to post or put", httpErrNothingToSend);
+    // Get returns on the state, before the last request's end is raised from the loop: that one
+    // has ended, this one can be aborted.
+    requestDonePosted_ = false;
     if (Rq == httpRqClose) {
         // The close ends as its own request, not with the failure of the one before it.
-        completionError_ = 0;
-        failureCode_ = 0;
-        failureMessage_.clear();
-        statusCode_ = 200;
-        statusReason_ = "OK";
+        outcome_ = {};
+        response_.statusCode = 200;
+        response_.statusReason = "OK";
         EnterState(httpClosing);
         if (ctrlSocket_->State() == wsClosed)
             BecomeReady();
@@ -135,19 +137,21 @@ void THttpCli::Login() {
 }
 
 void THttpCli::LookupRefused(const std::string& reason, std::uint16_t errCode) {
-    completionError_ = errCode;
-    statusCode_ = 404;
-    statusReason_ = reason;
-    EnterState(httpReady);
+    NoteConnectionFailure(errCode, 404, reason);
+    EndRequest();
+}
+
+void THttpCli::NoteConnectionFailure(std::uint16_t errCode, int status, const std::string& reason) {
+    outcome_.errCode = errCode;
+    response_.statusCode = status;
+    response_.statusReason = reason;
 }
 
 void THttpCli::ControlLookupDone(std::uint16_t ErrCode) {
     // A lookup that ends after the request was aborted (or ended from an event) is not wanted.
     if (state_ != httpDnsLookup) return;
     if (ErrCode != 0) {
-        completionError_ = ErrCode;
-        statusCode_ = 404;
-        statusReason_ = "can't resolve hostname to IP address";
+        NoteConnectionFailure(ErrCode, 404, "can't resolve hostname to IP address");
         ControlSessionClosed(ErrCode);
         return;
     }
@@ -169,9 +173,7 @@ void THttpCli::ConnectAfterLookup(const std::string& address) {
     previousScheme_ = urlScheme_;
     if (urlScheme_ != "http" && urlScheme_ != "https") {
         auto lastError = static_cast<std::uint16_t>(ctrlSocket_->LastError());
-        completionError_ = lastError;
-        statusCode_ = 501;
-        statusReason_ = "Protocol \"" + urlScheme_ + "\" not implemented";
+        NoteConnectionFailure(lastError, 501, "Protocol \"" + urlScheme_ + "\" not implemented");
         ctrlSocket_->Close();
         ControlSessionClosed(lastError);
         return;
@@ -197,9 +199,8 @@ void THttpCli::ConnectFailedAtOnce() {
     // Settings the socket refuses before any platform call (a port text that is no port) leave
     // no error number behind.
     int number = ctrlSocket_->LastError() != 0 ? ctrlSocket_->LastError() : platform::WSAEINVAL;
-    completionError_ = static_cast<std::uint16_t>(number);
-    statusCode_ = 404;
-    statusReason_ = "can't connect: " + ErrorNumberText(number);
+    NoteConnectionFailure(static_cast<std::uint16_t>(number), 404,
+                          "can't connect: " + ErrorNumberText(number));
     ctrlSocket_->Close();
     ControlSessionClosed(static_cast<std::uint16_t>(number));
 }
@@ -208,10 +209,9 @@ void THttpCli::ControlSessionConnected(std::uint16_t ErrCode) {
     Trace(loProtSpecInfo, "SessionConnected");
     if (ErrCode != 0) {
         // The socket closes itself after a failed connect; its session-closed ends the request.
-        completionError_ = ErrCode;
-        statusCode_ = 404;
-        statusReason_ =
-            IsTlsError(ErrCode) ? ctrlSocket_->SslErrorText() : ErrorNumberText(ErrCode);
+        NoteConnectionFailure(
+            ErrCode, 404,
+            IsTlsError(ErrCode) ? ctrlSocket_->SslErrorText() : ErrorNumberText(ErrCode));
         RaiseSessionConnected();
         return;
     }
@@ -261,21 +261,22 @@ bool THttpCli::ResponseIncomplete(std::uint16_t closeError) const {
     if (nextStep_ != &THttpCli::GetBodyLineNext) return false;
     // Without a length and without chunks the body ends with the connection, when it closes in
     // order; a reset leaves the end unknown.
-    return documentLength_ != -1 || transferCoding_ == "chunked" || closeError != 0;
+    return response_.documentLength != -1 || response_.transferCoding == "chunked" ||
+           closeError != 0;
 }
 
 void THttpCli::ControlSessionClosed(std::uint16_t ErrCode) {
     Trace(loProtSpecInfo, "SessionClosed Error: ", ErrCode);
-    if (ErrCode != 0) completionError_ = ErrCode;
+    if (ErrCode != 0) outcome_.errCode = ErrCode;
     const bool endedOnRequest = state_ == httpAborting || state_ == httpClosing;
     if (!endedOnRequest && !relocationPending_ && ResponseIncomplete(ErrCode)) {
-        failureCode_ = httpErrDocumentCutShort;
-        failureMessage_ = kCutShortMessage;
-        if (completionError_ == 0) completionError_ = httpErrDocumentCutShort;
+        outcome_.failure = httpErrDocumentCutShort;
+        outcome_.message = kCutShortMessage;
+        if (outcome_.errCode == 0) outcome_.errCode = httpErrDocumentCutShort;
     }
     if (headerInProgress_) {
         RaiseHeaderEnd();
-    } else if (bodyLinesSeen_ > 0) {
+    } else if (response_.bodyLinesSeen > 0) {
         StopBandwidthTimer();
         RaiseDocEnd();
     }
@@ -295,13 +296,14 @@ void THttpCli::ControlSessionClosed(std::uint16_t ErrCode) {
         return;
     }
     RaiseSessionClosed();
-    if (state_ != httpReady) BecomeReady();
+    // A retry for authentication already posted goes on from the closed connection on a new one.
+    if (state_ != httpReady && !loginPosted_) BecomeReady();
 }
 
 void THttpCli::FailRequest(std::uint16_t code, const std::string& message) {
-    failureCode_ = code;
-    failureMessage_ = message;
-    completionError_ = code;
+    outcome_.failure = code;
+    outcome_.message = message;
+    outcome_.errCode = code;
     nextStep_ = nullptr;
     relocationPending_ = false;
     receiveFill_ = 0;
@@ -312,6 +314,9 @@ void THttpCli::FailRequest(std::uint16_t code, const std::string& message) {
 }
 
 void THttpCli::Abort() {
+    // A request that has ended keeps its outcome: an abort from the events of its end (the
+    // state's change to ready) must not turn it into a success or report it twice.
+    if (requestDonePosted_) return;
     // An abort ends the whole chain: no relocation goes on from the closing connection, and a
     // login already posted for one (or for an authentication retry) finds nothing to do.
     const bool idle = !RequestInProgress();
@@ -319,14 +324,13 @@ void THttpCli::Abort() {
     loginPosted_ = false;
     HookControlSessionClosed();
     if (idle) {
+        // Without an event: the state leaves ready only so that the socket's close ends nothing.
         state_ = httpAborting;
         if (ctrlSocket_->State() != wsClosed) ctrlSocket_->Abort();
-        statusCode_ = 200;
-        statusReason_ = "OK";
-        completionError_ = 0;
-        state_ = httpReady;
-        RaiseStateChange();
-        RaiseRequestDone();
+        outcome_ = {};
+        response_.statusCode = 200;
+        response_.statusReason = "OK";
+        EndRequest(true);
         return;
     }
     const bool wasLookup = state_ == httpDnsLookup;
@@ -338,12 +342,10 @@ void THttpCli::Abort() {
             // The request ends the same whether or not the lookup could be cancelled.
         }
     }
-    statusCode_ = 404;
-    statusReason_ = "Connection aborted on request";
-    completionError_ = httpErrAborted;
+    NoteConnectionFailure(httpErrAborted, 404, "Connection aborted on request");
     if (wasLookup)
         ControlSessionClosed(0);
     else
         ctrlSocket_->Close();
-    EnterState(httpReady);
+    EndRequest();
 }

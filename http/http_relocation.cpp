@@ -1,27 +1,12 @@
-// Relocation: a "location" header sets the new target at once; once the response has ended the
-// request is repeated there, on the same connection when it stays open to the same server, and
-// otherwise on a new one.
-#include <cctype>
-
+// Relocation: a "location" header of a relocating answer names the new target, resolved against
+// the request's own address; once the response has ended the request is repeated there, on the
+// same connection when it stays open to the same server, and otherwise on a new one.
 #include "http/http_cli.h"
+#include "http/uri_reference.h"
 #include "http/url.h"
+#include "socket/resolve.h"
 
 namespace {
-
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-    }
-    return true;
-}
-
-// Up to and including the last "/" or ":" before the first "?"; empty when there is none.
-std::string DirPart(const std::string& target) {
-    std::string beforeQuery = target.substr(0, target.find('?'));
-    auto last = beforeQuery.find_last_of("/:");
-    return last == std::string::npos ? std::string() : beforeQuery.substr(0, last + 1);
-}
 
 struct UrlParts {
     std::string proto, user, pass, host, port, path;
@@ -33,98 +18,63 @@ UrlParts Split(const std::string& url) {
     return parts;
 }
 
-// An https address keeps its port through the proxy: the tunnel must reach that port.
-std::string TunnelPortPart(const UrlParts& parts) {
-    return parts.proto == "https" && !parts.port.empty() ? ":" + parts.port : "";
+// 304 names no other place: it says the copy the client holds is still good.
+bool IsRelocation(int status) {
+    return status >= 300 && status < 400 && status != 304;
 }
 
 }  // namespace
+
+std::string THttpCli::RequestAddress() const {
+    // Through a proxy the target is the absolute address already.
+    if (!Proxy.empty()) return targetPath_;
+    const bool defaultPort = urlPort_.empty() || urlPort_ == DefaultPort(urlScheme_);
+    return urlScheme_ + "://" + urlHost_ + (defaultPort ? "" : ":" + urlPort_) + targetPath_;
+}
 
 void THttpCli::HandleLocationHeader(const std::string& value) {
     if (currentRequest_ == httpRqPut) {
         location_ = value;
         return;
     }
+    // Blanks around the value are no part of the address; an empty one names no other place, and
+    // following it would ask for the same document again until the limit.
+    const std::string reference = TrimBlanks(value);
+    if (reference.empty()) return;
+    const std::string target = ResolveUriReference(RequestAddress(), reference);
+    // A created document's address is noted; only a relocating answer is followed.
+    if (!IsRelocation(response_.statusCode)) {
+        if (response_.statusCode == 201) location_ = target;
+        return;
+    }
     if (!FollowRelocation) return;
     relocationPending_ = true;
     const Origin previous = RequestOrigin();
-    if (Proxy.empty())
-        RelocateDirect(value);
-    else
-        RelocateThroughProxy(value);
-    GuardCredentialsOnRelocation(previous, value);
+    SetRelocationTarget(target);
+    GuardCredentialsOnRelocation(previous, target);
 }
 
-void THttpCli::RelocateDirect(const std::string& value) {
-    const bool absolute = StartsWithNoCase(value, "http://") || StartsWithNoCase(value, "https://");
-    if (!value.empty() && value[0] == '/') {
-        targetPath_ = value;
-        location_ = urlScheme_ + "://" + connectHost_ + targetPath_;
-        return;
-    }
-    if (!absolute) {
-        targetPath_ = DirPart(targetPath_) + value;
-        location_ = urlScheme_ + "://" + connectHost_ + targetPath_;
-        return;
-    }
-    UrlParts target = Split(value);
-    if (!target.host.empty()) {
-        targetPath_ = target.path.empty() ? "/" : target.path;
-        location_ = target.proto + "://" + target.host + target.path;
-        connectHost_ = urlHost_ = target.host;
-    } else {
-        targetPath_ = target.path;
-        if (target.path.empty()) {
-            location_ = target.proto + "://" + urlHost_ + "/" + target.host;
-            targetPath_ = location_;
-        } else {
-            location_ = target.proto + "://" + urlHost_ + targetPath_;
-        }
+void THttpCli::SetRelocationTarget(const std::string& target) {
+    UrlParts parts = Split(target);
+    std::string path = parts.path.empty() || parts.path[0] != '/' ? "/" + parts.path : parts.path;
+    location_ = target;
+    urlScheme_ = parts.proto;
+    urlHost_ = parts.host;
+    // The "Host:" line names the new server's port: across http and https the old one would name
+    // another service.
+    urlPort_ = parts.port.empty() ? DefaultPort(parts.proto) : parts.port;
+    if (Proxy.empty()) {
+        targetPath_ = path;
         connectHost_ = urlHost_;
+        connectPort_ = urlPort_;
+    } else {
+        // The connection stays with the proxy; the request line carries the absolute address.
+        targetPath_ =
+            parts.proto + "://" + parts.host + (parts.port.empty() ? "" : ":" + parts.port) + path;
     }
-    connectPort_ = target.port.empty() ? DefaultPort(target.proto) : target.port;
-    // The "Host:" line names the new server's port, not the first one's: across http and https
-    // the old port would name another service.
-    if (!target.host.empty()) urlPort_ = connectPort_;
-    urlScheme_ = target.proto;
-    if (!target.user.empty() && !target.pass.empty()) {
-        effectiveUser_ = target.user;
-        effectivePassword_ = target.pass;
-    }
-}
-
-void THttpCli::RelocateThroughProxy(const std::string& value) {
-    const bool absolute = StartsWithNoCase(value, "http://") || StartsWithNoCase(value, "https://");
-    if (!value.empty() && value[0] == '/') {
-        UrlParts current = Split(targetPath_);
-        targetPath_ = (current.proto.empty() ? "http" : current.proto) + "://" + current.host +
-                      TunnelPortPart(current) + value;
-        location_ = targetPath_;
-        if (!current.user.empty() && !current.pass.empty()) {
-            effectiveUser_ = current.user;
-            effectivePassword_ = current.pass;
-        }
-        return;
-    }
-    if (!absolute) {
-        targetPath_ = DirPart(targetPath_) + value;
-        location_ = targetPath_;
-        return;
-    }
-    UrlParts target = Split(value);
-    if (target.host.empty()) {
-        location_ = target.proto + "://" + urlHost_ +
-                    (targetPath_.empty() ? "/" + target.host : targetPath_);
-        return;
-    }
-    targetPath_ = target.proto + "://" + target.host + TunnelPortPart(target) + target.path;
-    location_ = targetPath_;
-    urlHost_ = target.host;
-    connectPort_ = target.port.empty() ? DefaultPort(target.proto) : target.port;
-    urlPort_ = connectPort_;
-    if (!target.user.empty() && !target.pass.empty()) {
-        effectiveUser_ = target.user;
-        effectivePassword_ = target.pass;
+    if (!parts.user.empty() && !parts.pass.empty()) {
+        effectiveUser_ = parts.user;
+        effectivePassword_ = parts.pass;
     }
 }
 
@@ -148,15 +98,16 @@ void THttpCli::RewindUploadStream() {
 
 void THttpCli::BeginRelocation() {
     Trace(loProtSpecInfo, "Starting relocation process");
-    bodyReceivedCount_ = 0;
+    response_.bodyReceivedCount = 0;
     receiveFill_ = 0;
-    headerLinesSeen_ = 0;
-    bodyLinesSeen_ = 0;
+    response_.headerLinesSeen = 0;
+    response_.bodyLinesSeen = 0;
     ++locationChangeCurCount_;
     if (!RelocationAllowed()) {
         BecomeReady();
         return;
     }
+    FinishNtlmOnRelocation();
     if (SameAsLastConnection() && !closeReq_) {
         if (OnLocationChange) OnLocationChange(this);
         if (AbortedDuringEvent()) return;
@@ -194,16 +145,9 @@ void THttpCli::RelocationSessionClosed(std::uint16_t) {
     }
     if (OnLocationChange) OnLocationChange(this);
     if (AbortedDuringEvent()) return;
-    responseHeaderLines_.clear();
+    response_ = {};
     // Nothing held from the closed connection belongs to the response on the new one.
     receiveFill_ = 0;
-    headerLinesSeen_ = 0;
-    bodyLinesSeen_ = 0;
-    documentLength_ = -1;
-    contentType_.clear();
-    statusCode_ = 0;
-    transferCoding_.clear();
-    contentCodingHeader_.clear();
     // Through a proxy the new connection goes to the proxy again, at its own port.
     if (!Proxy.empty()) connectPort_ = proxyConnectPort_;
     CutBodyStreamBack();

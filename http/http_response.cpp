@@ -2,7 +2,9 @@
 // header is read, handed on as blocks while the body is read; the status line, the recognised
 // header fields, and the decision whether a body follows.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "http/http_cli.h"
 #include "http/url.h"
@@ -24,15 +26,46 @@ std::string Trimmed(const std::string& text) {
     return first < last ? std::string(first, last) : std::string();
 }
 
-bool IsDigits(const std::string& text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
 }
 
-// A non-negative decimal number that fits 64 bits; -1 for anything else.
-std::int64_t DecimalOrMinusOne(const std::string& text) {
-    if (!IsDigits(text) || text.size() > 18) return -1;
-    return std::stoll(text);
+// A decimal number of digits only that fits 64 bits; nothing for anything else.
+std::optional<std::int64_t> Decimal(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (!IsDigit(c) || value > (INT64_MAX - (c - '0')) / 10) return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// "Content-Length": a number, or a list of the same number repeated (a field line that was
+// joined); nothing when the value is no such thing.
+std::optional<std::int64_t> ContentLength(const std::string& value) {
+    std::optional<std::int64_t> length;
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        std::size_t comma = value.find(',', start);
+        if (comma == std::string::npos) comma = value.size();
+        const std::optional<std::int64_t> item =
+            Decimal(Trimmed(value.substr(start, comma - start)));
+        if (!item || (length && *length != *item)) return std::nullopt;
+        length = item;
+        start = comma + 1;
+    }
+    return length;
+}
+
+// RFC 9112 section 4: "HTTP/1.", a digit, a space, three digits from 100 to 599, then a space
+// before the reason or the end of the line.
+bool IsStatusLine(const std::string& line) {
+    if (line.size() < 12 || line.compare(0, 7, "HTTP/1.") != 0 || !IsDigit(line[7]) ||
+        line[8] != ' ' || !IsDigit(line[9]) || !IsDigit(line[10]) || !IsDigit(line[11]))
+        return false;
+    if (line[9] < '1' || line[9] > '5') return false;
+    return line.size() == 12 || line[12] == ' ';
 }
 
 // Characters from 1-based position index, count of them; nothing for a count of 0 or less.
@@ -51,23 +84,11 @@ bool IsHeaderlessDocument(const std::string& line) {
 }  // namespace
 
 void THttpCli::ResetResponseState() {
-    responseHeaderLines_.clear();
-    completionError_ = 0;
-    failureCode_ = 0;
-    failureMessage_.clear();
+    response_ = {};
+    outcome_ = {};
     documentName_.clear();
-    statusCode_ = 0;
-    statusReason_.clear();
-    bodyReceivedCount_ = 0;
     bodyBytesSent_ = 0;
-    headerLinesSeen_ = 0;
-    bodyLinesSeen_ = 0;
-    documentLength_ = -1;
-    contentType_.clear();
-    transferCoding_.clear();
-    contentCodingHeader_.clear();
     sendPermitted_ = false;
-    authChallenges_.clear();
     location_ = URL;
     closeReq_ = requestVer_ == "1.0";
 }
@@ -171,8 +192,9 @@ void THttpCli::ConsumeHeld(int count) {
 void THttpCli::OfferHeldDataToBody() {
     std::int64_t length = receiveFill_;
     // With chunks the length counts decoded bytes, and only the chunks tell where the body ends.
-    if (documentLength_ != -1 && transferCoding_ != "chunked")
-        length = std::min<std::int64_t>(length, documentLength_ - bodyReceivedCount_);
+    if (response_.documentLength != -1 && response_.transferCoding != "chunked")
+        length =
+            std::min<std::int64_t>(length, response_.documentLength - response_.bodyReceivedCount);
     bodyBlock_ = receiveBuffer_;
     bodyDataLen_ = static_cast<int>(std::max<std::int64_t>(length, 0));
     GetBodyLineNext();
@@ -188,15 +210,15 @@ void THttpCli::FinishOfferedBody() {
 }
 
 void THttpCli::HandleHeaderLine() {
-    if (headerLinesSeen_ == 0) {
+    if (response_.headerLinesSeen == 0) {
         RaiseHeaderBegin();
         if (AbortedDuringEvent()) return;
-    } else if (headerLinesSeen_ == -1)
-        headerLinesSeen_ = 0;
-    ++headerLinesSeen_;
+    } else if (response_.headerLinesSeen == -1)
+        response_.headerLinesSeen = 0;
+    ++response_.headerLinesSeen;
     const std::string line = lastResponseLine_;
 
-    if (headerLinesSeen_ == 1 && IsHeaderlessDocument(line)) {
+    if (response_.headerLinesSeen == 1 && IsHeaderlessDocument(line)) {
         StartHeaderlessDocument(line);
         return;
     }
@@ -204,8 +226,8 @@ void THttpCli::HandleHeaderLine() {
         EndOfHeader();
         return;
     }
-    responseHeaderLines_.push_back(line);
-    if (headerLinesSeen_ == 1)
+    response_.headerLines.push_back(line);
+    if (response_.headerLinesSeen == 1)
         ParseStatusLine(line);
     else
         ParseHeaderField(line);
@@ -213,7 +235,7 @@ void THttpCli::HandleHeaderLine() {
 }
 
 void THttpCli::StartHeaderlessDocument(const std::string& line) {
-    if (contentType_.empty()) contentType_ = "text/html";
+    if (response_.contentType.empty()) response_.contentType = "text/html";
     EnterState(httpWaitingBody);
     if (AbortedDuringEvent()) return;
     nextStep_ = &THttpCli::GetBodyLineNext;
@@ -227,23 +249,21 @@ void THttpCli::StartHeaderlessDocument(const std::string& line) {
 }
 
 void THttpCli::ParseStatusLine(const std::string& line) {
-    std::string version = line.substr(0, 8);
-    if (version != "HTTP/1.0" && version != "HTTP/1.1") {
+    // A first line that does not even claim to be HTTP is read on as header lines; one that claims
+    // it falsely would be taken for a status it does not give.
+    if (line.compare(0, 5, "HTTP/") != 0) {
         if (OnDataPush2) OnDataPush2(this);
+        return;
+    }
+    if (!IsStatusLine(line)) {
+        FailProtocol("Invalid status line from the server: " + line);
         return;
     }
     responseVersion_ = line.substr(5, 3);
     closeReq_ = requestVer_ == "1.0" || responseVersion_ == "1.0";
     Trace(loProtSpecDump, "FCloseReq=", closeReq_ ? "1" : "0");
-
-    auto digit = line.find_first_of("0123456789", 9);
-    std::string code = digit == std::string::npos ? std::string() : line.substr(digit, 3);
-    if (!IsDigits(code)) {
-        FailProtocol("Invalid status line from the server: " + line);
-        return;
-    }
-    statusCode_ = std::stoi(code);
-    statusReason_ = digit + 4 < line.size() ? line.substr(digit + 4) : std::string();
+    response_.statusCode = std::stoi(line.substr(9, 3));
+    response_.statusReason = line.size() > 13 ? line.substr(13) : std::string();
 }
 
 void THttpCli::ParseHeaderField(const std::string& line) {
@@ -256,11 +276,18 @@ void THttpCli::ParseHeaderField(const std::string& line) {
     std::string value = line.substr(std::min(start, line.size()));
 
     if (name == "location") {
-        HandleLocationHeader(value);
+        response_.location = value;
     } else if (name == "content-length") {
-        documentLength_ = DecimalOrMinusOne(Trimmed(value));
+        // A length that cannot be read, or two that disagree, leave the end of the body unknown:
+        // reading it to the close would keep a cut document as complete.
+        const std::optional<std::int64_t> length = ContentLength(value);
+        if (!length || (response_.documentLength != -1 && response_.documentLength != *length)) {
+            FailProtocol("Invalid Content-Length from the server: " + line);
+            return;
+        }
+        response_.documentLength = *length;
     } else if (name == "transfer-encoding") {
-        transferCoding_ = LowerCase(value);
+        response_.transferCoding = LowerCase(value);
     } else if (name == "content-range") {
         int dash = static_cast<int>(value.find('-')) + 1;  // 1-based, 0 when absent
         int slash = static_cast<int>(value.find('/')) + 1;
@@ -269,7 +296,7 @@ void THttpCli::ParseHeaderField(const std::string& line) {
     } else if (name == "accept-ranges") {
         acceptRanges_ = value;
     } else if (name == "content-type") {
-        contentType_ = LowerCase(value);
+        response_.contentType = LowerCase(value);
     } else if (name == "set-cookie") {
         bool accept = true;
         RaiseCookie(value, accept);
@@ -280,39 +307,37 @@ void THttpCli::ParseHeaderField(const std::string& line) {
         else if (token == "keep-alive")
             closeReq_ = false;
     } else if (name == "content-encoding") {
-        contentCodingHeader_ = value;
+        response_.contentCodingHeader = value;
     } else if (name == "www-authenticate" || name == "proxy-authenticate") {
-        authChallenges_.push_back(value);
+        response_.authChallenges.push_back(value);
     }
 }
 
 void THttpCli::EndOfHeader() {
     Trace(loProtSpecInfo, "End of header");
-    if (responseVersion_ == "1.1" && statusCode_ == 100) {
-        responseHeaderLines_.clear();
-        headerLinesSeen_ = -1;
-        // The interim header says nothing of the body that follows the final one.
-        documentLength_ = -1;
-        transferCoding_.clear();
-        contentType_.clear();
-        contentCodingHeader_.clear();
+    if (response_.statusCode >= 100 && response_.statusCode < 200) {
+        // An interim answer: nothing of it, its length and its location included, applies to the
+        // final one that follows.
+        response_ = {};
+        response_.headerLinesSeen = -1;
         return;
     }
+    if (response_.location) HandleLocationHeader(*response_.location);
     RaiseHeaderEnd();
     if (AbortedDuringEvent()) {
         receiveFill_ = 0;
         return;
     }
 
-    const bool chunked = transferCoding_ == "chunked";
+    const bool chunked = response_.transferCoding == "chunked";
     // These never carry a body, whatever their Content-Length says.
-    const bool statusForbidsBody =
-        (statusCode_ >= 100 && statusCode_ < 200) || statusCode_ == 204 || statusCode_ == 304;
-    const bool statusWithoutBody = statusCode_ < 200 || statusCode_ == 204 || statusCode_ == 301 ||
-                                   statusCode_ == 302 || statusCode_ == 304 || statusCode_ == 401 ||
-                                   statusCode_ == 407;
-    if (statusForbidsBody || (documentLength_ == -1 && !chunked && statusWithoutBody) ||
-        documentLength_ == 0 || currentRequest_ == httpRqHead) {
+    const bool statusForbidsBody = response_.statusCode == 204 || response_.statusCode == 304;
+    const bool statusWithoutBody = response_.statusCode < 200 || response_.statusCode == 204 ||
+                                   response_.statusCode == 301 || response_.statusCode == 302 ||
+                                   response_.statusCode == 304 || response_.statusCode == 401 ||
+                                   response_.statusCode == 407;
+    if (statusForbidsBody || (response_.documentLength == -1 && !chunked && statusWithoutBody) ||
+        response_.documentLength == 0 || currentRequest_ == httpRqHead) {
         nextStep_ = nullptr;
         if (relocationPending_) {
             BeginRelocation();
@@ -328,7 +353,7 @@ void THttpCli::EndOfHeader() {
         return;
     }
 
-    if (contentType_ == "text/html") {
+    if (response_.contentType == "text/html") {
         int dot = LastPos(".", documentName_);
         std::string extension = dot > 0 ? LowerCase(documentName_.substr(dot - 1)) : "";
         if (extension.empty() || extension == ".exe")
@@ -345,7 +370,7 @@ void THttpCli::EndOfHeader() {
 }
 
 void THttpCli::FailProtocol(const std::string& reason) {
-    statusCode_ = httpStatusProtocolError;
-    statusReason_ = reason;
+    response_.statusCode = httpStatusProtocolError;
+    response_.statusReason = reason;
     FailRequest(httpErrProtocol, reason);
 }

@@ -33,10 +33,13 @@ std::string THttpCli::TargetPathToSend() const {
 
 void THttpCli::OpenTunnel() {
     tunnelOrigin_ = TunnelOrigin();
+    // The proxy's answer is read under the limit too: counted against a period never started it
+    // would pause reading for good.
+    PrepareBandwidthControl();
     EnterState(httpWaitingProxyConnect);
     if (AbortedDuringEvent()) return;
     nextStep_ = &THttpCli::ReadTunnelAnswer;
-    headerLinesSeen_ = 0;
+    response_.headerLinesSeen = 0;
     std::string request =
         "CONNECT " + tunnelOrigin_ + " HTTP/1.1\r\nHost: " + tunnelOrigin_ + "\r\n";
     if (!Agent.empty()) request += "User-Agent: " + Agent + "\r\n";
@@ -57,39 +60,39 @@ void THttpCli::OpenTunnel() {
 void THttpCli::ReadTunnelAnswer() {
     const std::string line = lastResponseLine_;
     if (!line.empty()) {
-        responseHeaderLines_.push_back(line);
-        if (headerLinesSeen_++ == 0) {
+        response_.headerLines.push_back(line);
+        if (response_.headerLinesSeen++ == 0) {
             ParseStatusLine(line);
             // The CONNECT went as HTTP/1.1: the proxy keeps the connection unless it says not.
             closeReq_ = responseVersion_ == "1.0";
         }
         return;
     }
-    if (headerLinesSeen_ == 0) return;  // blank lines before the status line
-    if (statusCode_ >= 100 && statusCode_ < 200) {
+    if (response_.headerLinesSeen == 0) return;  // blank lines before the status line
+    if (response_.statusCode >= 100 && response_.statusCode < 200) {
         // An interim answer: the real one follows.
-        headerLinesSeen_ = 0;
-        responseHeaderLines_.clear();
+        response_.headerLinesSeen = 0;
+        response_.headerLines.clear();
         return;
     }
     nextStep_ = nullptr;
-    if (statusCode_ >= 200 && statusCode_ < 300) {
-        headerLinesSeen_ = 0;
+    if (response_.statusCode >= 200 && response_.statusCode < 300) {
+        response_.headerLinesSeen = 0;
         // The origin server speaks only after the ClientHello; nothing else may follow the answer.
         receiveFill_ = 0;
-        responseHeaderLines_.clear();
-        statusCode_ = 0;
-        statusReason_.clear();
+        response_.headerLines.clear();
+        response_.statusCode = 0;
+        response_.statusReason.clear();
         if (proxyAuth_.ntlm != ntlmIdle) proxyAuth_.ntlm = ntlmFinished;
         if (proxyAuth_.basic != basicIdle) proxyAuth_.basic = basicFinished;
         ctrlSocket_->StartSslHandshake();
         return;
     }
-    if (statusCode_ == 0) {
-        FailProtocol("Invalid answer from the proxy to CONNECT: " + responseHeaderLines_.front());
+    if (response_.statusCode == 0) {
+        FailProtocol("Invalid answer from the proxy to CONNECT: " + response_.headerLines.front());
         return;
     }
-    Trace(loProtSpecInfo, "CONNECT refused: ", statusCode_);
+    Trace(loProtSpecInfo, "CONNECT refused: ", response_.statusCode);
     TakeTunnelRefusal();
 }
 
@@ -97,9 +100,11 @@ void THttpCli::ReadTunnelAnswer() {
 // connection is free for another CONNECT. A relocation is not followed: the proxy does not choose
 // where a secure request goes.
 void THttpCli::TakeTunnelRefusal() {
-    for (std::size_t i = 1; i < responseHeaderLines_.size(); ++i)
-        if (LowerCase(responseHeaderLines_[i].substr(0, 9)) != "location:")
-            ParseHeaderField(responseHeaderLines_[i]);
+    for (std::size_t i = 1; i < response_.headerLines.size(); ++i) {
+        if (LowerCase(response_.headerLines[i].substr(0, 9)) != "location:")
+            ParseHeaderField(response_.headerLines[i]);
+        if (outcome_.failure != 0) return;
+    }
     RaiseHeaderBegin();
     if (AbortedDuringEvent()) return;
     EndOfHeader();

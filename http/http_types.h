@@ -8,18 +8,19 @@
 
 #include "platform/exception.h"
 
+// What the client waits for in each state.
 enum THttpCliState : std::uint8_t {
-    httpReady,
-    httpNotConnected,
-    httpConnected,
-    httpDnsLookup,
-    httpDnsLookupDone,
-    httpWaitingHeader,
-    httpWaitingBody,
-    httpBodyReceived,
+    httpReady,                // the next request; only EndRequest returns here
+    httpNotConnected,         // the login that looks the host up or takes the open connection
+    httpConnected,            // nothing: the request is sent at once
+    httpDnsLookup,            // the resolver's answer
+    httpDnsLookupDone,        // the connect
+    httpWaitingHeader,        // the response's header lines
+    httpWaitingBody,          // the body, to its length, its last chunk or the close
+    httpBodyReceived,         // the end of the response (set-ready, or a relocation)
     httpWaitingProxyConnect,  // the proxy's answer to CONNECT, then TLS through the tunnel
-    httpClosing,
-    httpAborting,
+    httpClosing,              // the close asked for by httpRqClose
+    httpAborting,             // the close of an aborted request
 };
 
 // "httpReady" and so on; "INVALID STATE" for any other value.

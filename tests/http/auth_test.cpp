@@ -183,6 +183,26 @@ TEST_F(HttpAuthTest, NtlmRunsOnOneKeptConnectionAndAnswersThePublishedExample) {
     ExpectStateFault([this] { h.cli.BeginServerNtlm(); }, "Unexpected AuthNTLMState");
 }
 
+// The type-3 message answers one challenge: a relocation on the authenticated connection must not
+// send it again.
+TEST_F(HttpAuthTest, NtlmIsNotRepeatedOnARelocationOnTheAuthenticatedConnection) {
+    h.cli.Password = kExamplePassword;
+    server.AddConnection(
+        {Refusal(401, {"NTLM"}, true), Refusal(401, {"NTLM " + kExampleType2}, true, ""),
+         test_support::RawResponse("HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 0\r\n"
+                                   "Connection: keep-alive\r\n\r\n",
+                                   AfterResponse::KeepOpen),
+         NormalResponse(200, "members only")});
+    GetOutcome outcome = h.Get(server.Url("/doc"));
+
+    EXPECT_FALSE(outcome.raised) << outcome.message;
+    ASSERT_EQ(server.Requests().size(), 4u);
+    EXPECT_EQ(server.AcceptedConnections(), 1);
+    EXPECT_EQ(HeaderOf(Request(3), "Authorization"), "(none)");
+    EXPECT_EQ(h.body.Data(), "members only");
+    EXPECT_EQ(h.cli.AuthNtlmState(), ntlmFinished);
+}
+
 TEST_F(HttpAuthTest, NtlmIsTriedBeforeTheOtherOfferedSchemes) {
     const std::vector<std::vector<std::string>> offers = {
         {"Negotiate", "NTLM"}, {"NTLM", "Basic realm=\"x\""}, {"Basic realm=\"x\"", "ntlm"}};
@@ -226,6 +246,23 @@ TEST_F(HttpAuthTest, ProxyBasicChallengeIsAnsweredWithTheProxyCredentials) {
     EXPECT_EQ(h.body.Data(), "through");
     EXPECT_EQ(h.cli.ProxyAuthBasicState(), basicFinished);
     ExpectStateFault([this] { h.cli.BeginProxyBasic(); }, "Unexpected ProxyAuthBasicState");
+}
+
+// A proxy asks for Basic credentials with every request, on a kept connection too.
+TEST_F(HttpAuthTest, PrearmedProxyBasicGoesWithEveryRequestOnAKeptConnection) {
+    UseServerAsProxy();
+    h.cli.ProxyAuthScheme = httpSchemeBasic;
+    h.cli.SetRequestVer("1.1");
+    ScriptedResponse first = NormalResponse(200, "one", {{"Connection", "keep-alive"}});
+    first.after = AfterResponse::KeepOpen;
+    server.AddConnection({first, NormalResponse(200, "two")});
+    EXPECT_FALSE(h.Get("http://example.org/1.mp3").raised);
+    EXPECT_FALSE(h.Get("http://example.org/2.mp3").raised);
+
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(server.AcceptedConnections(), 1);
+    EXPECT_EQ(HeaderOf(Request(0), "Proxy-Authorization"), "Basic bWU6c2VjcmV0");
+    EXPECT_EQ(HeaderOf(Request(1), "Proxy-Authorization"), "Basic bWU6c2VjcmV0");
 }
 
 TEST_F(HttpAuthTest, ProxyNtlmRunsOnOneKeptConnection) {
@@ -295,21 +332,39 @@ TEST_F(HttpAuthTest, PostSendsItsBodyAgainOnlyWithTheType3Message) {
 }
 
 // The retry is posted while the client is ready: a cancel then must not end it as a success.
+// While the retry is on its way the request is still running: a second request is refused as
+// busy, and a cancel (the program's, or its watchdog's, both look at the state) ends it as aborted.
 TEST_F(HttpAuthTest, AnAbortBeforeThePostedRetryEndsTheRequestAsAborted) {
     server.AddConnection(Refusal(401, {"Basic realm=\"x\""}, false));
     server.AddConnection(NormalResponse(200, "not wanted any more"));
-    platform::HWND canceller = platform::AllocateHWnd(
-        [this](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
-            h.cli.Abort();
+    std::vector<THttpCliState> statesSeen;
+    bool secondRefused = false;
+    platform::HWND canceller = 0;
+    canceller = platform::AllocateHWnd(
+        [&](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
+            // The refusal is discarded once the retry is posted; until then, look again later.
+            if (h.cli.StatusCode() == 401) {
+                platform::PostMessage(canceller, platform::WM_USER, 0, 0);
+                return platform::LRESULT(0);
+            }
+            statesSeen.push_back(h.cli.State());
+            try {
+                h.cli.StartRequest(httpRqGet);
+            } catch (const EHttpException& error) {
+                secondRefused = error.ErrorNumber == httpErrBusy;
+            }
+            if (h.cli.State() != httpReady) h.cli.Abort();
             return platform::LRESULT(0);
         });
-    h.cli.OnStateChange = [canceller](THttpCli* cli) {
-        if (cli->State() == httpReady && cli->StatusCode() == 401)
-            platform::PostMessage(canceller, platform::WM_USER, 0, 0);
+    h.cli.OnHeaderEnd = [&](THttpCli* cli) {
+        if (cli->StatusCode() == 401) platform::PostMessage(canceller, platform::WM_USER, 0, 0);
     };
     GetOutcome outcome = h.Get(server.Url("/"));
     platform::DestroyWindow(canceller);
 
+    ASSERT_EQ(statesSeen.size(), 1u);
+    EXPECT_NE(statesSeen[0], httpReady);
+    EXPECT_TRUE(secondRefused);
     ExpectAbortedOnce(h, outcome);
     EXPECT_EQ(server.Requests().size(), 1u);
 }

@@ -101,6 +101,33 @@ TEST_F(HttpsTest, ThroughTheProxyByConnect) {
         ASSERT_FALSE(outcome.raised) << outcome.message;
         EXPECT_TRUE(h.body.Data() == episode);
     }
+    // With the limit the proxy's answer to CONNECT is read in a period of its own.
+    h.cli.SetOptions({httpoBandwidthControl});
+    h.cli.BandwidthLimit = 100000000;
+    h.cli.BandwidthSampling = 100;
+    h.body.SetSize(0);
+    GetOutcome limited = h.Get(tls.Url("/ep.mp3"));
+    ASSERT_FALSE(limited.raised) << limited.message;
+    EXPECT_TRUE(h.body.Data() == episode);
+}
+
+// A relocation through the proxy between http and https changes how the proxy is used: a tunnel
+// for https, none for http.
+TEST_F(HttpsTest, RelocationsThroughTheProxyTakeTheNewScheme) {
+    LocalTinyproxy proxy;
+    h.cli.Proxy = "127.0.0.1";
+    h.cli.ProxyPort = std::to_string(proxy.Port());
+    plain.AddConnection(NormalResponse(200, "plain episode"));
+    GetOutcome down = h.Get(tls.Url("/down"));
+    ASSERT_FALSE(down.raised) << down.message;
+    EXPECT_EQ(h.body.Data(), "plain episode");
+
+    plain.AddConnection(RedirectResponse(302, tls.Url("/ep.mp3")));
+    h.body.SetSize(0);
+    GetOutcome up = h.Get(plain.Url("/up"));
+    ASSERT_FALSE(up.raised) << up.message;
+    EXPECT_TRUE(h.body.Data() == episode);
+    EXPECT_EQ(plain.Requests().size(), 2u);
 }
 
 // The session starts once the SOCKS server has connected, and the name it looked up is the one

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 #include "platform/application.h"
 #include "platform/headless_application.h"
@@ -59,6 +60,39 @@ TEST_F(HttpLifecycleTest, AbortWhileIdleReportsAtOnce) {
     EXPECT_EQ(h.events, (std::vector<std::string>{"State httpReady", "RequestDone 0 0"}));
     EXPECT_EQ(h.cli.StatusCode(), 200);
     EXPECT_EQ(h.cli.StatusReason(), "OK");
+}
+
+// A handler that cancels when it sees the client ready (as a cancel button that is clicked late
+// does) finds the request ended: its answer stands, and it is reported once.
+TEST_F(HttpLifecycleTest, AnAbortFromTheEndOfARequestKeepsItsOutcome) {
+    server.AddConnection(NormalResponse(404, "missing"));
+    h.cli.OnStateChange = [](THttpCli* cli) {
+        if (cli->State() == httpReady) cli->Abort();
+    };
+    GetOutcome outcome = h.Get(server.Url("/gone"));
+    EXPECT_TRUE(outcome.raised);
+    EXPECT_EQ(outcome.errorNumber, 404);
+    EXPECT_EQ(h.cli.StatusCode(), 404);
+    EXPECT_EQ(h.cli.StatusReason(), "Not Found");
+    EXPECT_EQ(h.requestDoneCount, 1);
+}
+
+// Get returns on the state, before the request's end is raised: the next request, started then,
+// is a request of its own and can be cancelled.
+TEST_F(HttpLifecycleTest, TheNextRequestCanBeAbortedBeforeTheLastOnesEndIsRaised) {
+    server.AddConnection(NormalResponse(200, "one"));
+    bool started = false;
+    h.cli.OnStateChange = [&](THttpCli* cli) {
+        if (cli->State() != httpReady || std::exchange(started, true)) return;
+        cli->URL = server.Url("/2");
+        cli->StartRequest(httpRqGet);
+        cli->Abort();
+    };
+    h.Get(server.Url("/1"));
+    EXPECT_TRUE(h.RunUntil([&] { return h.requestDoneCount == 2; }));
+    EXPECT_EQ(h.cli.State(), httpReady);
+    EXPECT_EQ(h.cli.StatusReason(), "Connection aborted on request");
+    EXPECT_EQ(h.lastErrCode, httpErrAborted);
 }
 
 TEST(HttpAbortTest, DuringLookupAndWhileConnecting) {

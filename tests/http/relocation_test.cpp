@@ -32,7 +32,7 @@ TEST_F(HttpRelocationTest, RelocationFromAClosingServerTakesANewConnection) {
     EXPECT_EQ(h.EventsStartingWith("LocationChange"),
               (std::vector<std::string>{"LocationChange 2"}));
     EXPECT_EQ(h.cli.StatusCode(), 200);
-    EXPECT_EQ(h.cli.Location(), "http://127.0.0.1/new");
+    EXPECT_EQ(h.cli.Location(), server.Url("/new"));
     EXPECT_EQ(h.cli.DocumentName(), "new");
     EXPECT_EQ(h.body.Data(), "moved here");
     EXPECT_EQ(h.requestDoneCount, 1);
@@ -81,7 +81,7 @@ TEST_F(HttpRelocationTest, BodyOfARelocatingResponseIsCutFromTheStream) {
     server.AddConnection(NormalResponse(200, "kept"));
     server.AddConnection(test_support::RedirectResponse(302, "/b"));
     server.AddConnection(
-        RawResponse("HTTP/1.0 200 OK\r\nContent-Length: 9\r\nLocation: /real\r\n\r\nnot this!"));
+        RawResponse("HTTP/1.0 301 Moved\r\nContent-Length: 9\r\nLocation: /real\r\n\r\nnot this!"));
     server.AddConnection(NormalResponse(200, "real one"));
     EXPECT_FALSE(h.Get(server.Url("/")).raised);
     // What the stream held before the request stays, whatever the chain of relocations.
@@ -94,7 +94,8 @@ TEST_F(HttpRelocationTest, BodyOfARelocatingResponseIsCutFromTheStream) {
 
 // The relocating response ends only when the server closes: the relocation goes on from there.
 TEST_F(HttpRelocationTest, RelocationAfterABodyEndedByTheServerClosing) {
-    server.AddConnection(RawResponse("HTTP/1.0 200 OK\r\nLocation: /next\r\n\r\nold body"));
+    server.AddConnection(
+        RawResponse("HTTP/1.0 307 Temporary Redirect\r\nLocation: /next\r\n\r\nold body"));
     server.AddConnection(NormalResponse(200, "new body"));
     GetOutcome outcome = h.Get(server.Url("/first"), 2s);
     EXPECT_FALSE(outcome.raised) << outcome.message;
@@ -145,7 +146,7 @@ TEST_F(HttpRelocationTest, NotFollowingEndsWithTheRelocationResponse) {
 // request may follow the aborted one, and the request ends once.
 TEST(HttpAbortTest, WhileARelocationIsPendingEndsTheChain) {
     const auto keptRelocation =
-        RawResponse("HTTP/1.1 200 OK\r\nLocation: /next\r\nContent-Length: 3\r\n\r\nold",
+        RawResponse("HTTP/1.1 301 Moved\r\nLocation: /next\r\nContent-Length: 3\r\n\r\nold",
                     AfterResponse::KeepOpen);
     const auto closingRelocation = RawResponse(
         "HTTP/1.1 302 Found\r\nLocation: /next\r\nConnection: close\r\n\r\n", AfterResponse::Stall);
@@ -223,8 +224,8 @@ TEST_F(HttpRelocationTest, ThroughAProxyTheNewConnectionGoesToTheProxyAgain) {
     h.cli.ProxyPort = "80";
     EXPECT_FALSE(h.Get("http://example.org/start").raised);
     ASSERT_EQ(proxy.Requests().size(), 3u);
-    EXPECT_EQ(RequestLine(proxy.Requests()[1]), "GET http://other.example/x HTTP/1.0");
-    EXPECT_EQ(RequestLine(proxy.Requests()[2]), "GET http://other.example/y HTTP/1.0");
+    EXPECT_EQ(RequestLine(proxy.Requests()[1]), "GET http://other.example:8080/x HTTP/1.0");
+    EXPECT_EQ(RequestLine(proxy.Requests()[2]), "GET http://other.example:8080/y HTTP/1.0");
     EXPECT_EQ(h.body.Data(), "proxied");
 }
 
