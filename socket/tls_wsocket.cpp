@@ -30,6 +30,11 @@ void TCustomTlsWSocket::Connect() {
     Inherited::Connect();
 }
 
+void TCustomTlsWSocket::Dup(SOCKET newHandle) {
+    EndSession();
+    Inherited::Dup(newHandle);
+}
+
 void TCustomTlsWSocket::EndSession() {
     FSession.reset();
     ++FTlsGeneration;
@@ -232,6 +237,10 @@ bool TCustomTlsWSocket::HandleDataAvailable(std::uint16_t errCode) {
     }
     OfferLater();
     return true;
+}
+
+bool TCustomTlsWSocket::HoldsUnreadRecords() const {
+    return FTlsPhase == tlsEstablished && FSession->HasUnreadInput();
 }
 
 void TCustomTlsWSocket::DrainPlain() {

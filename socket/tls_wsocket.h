@@ -51,6 +51,7 @@ class TCustomTlsWSocket : public TCustomSocksWSocket {
     void StartSslHandshake();
 
     void Connect() override;
+    void Dup(platform::SOCKET newHandle) override;
     void CloseWithError(bool shutdown, std::uint16_t errCode) override;
     int GetRcvdCount() override;
     bool HandleDataAvailable(std::uint16_t errCode) override;
@@ -62,6 +63,10 @@ class TCustomTlsWSocket : public TCustomSocksWSocket {
     void Shutdown(int how) override;
     int Resume() override;
     void QueueSendData(const void* data, int len) override;
+
+  protected:
+    // Received records wait in the session: reading on takes them without a notification.
+    bool HoldsUnreadRecords() const;
 
   private:
     enum TTlsPhase : std::uint8_t {
