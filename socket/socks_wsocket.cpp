@@ -90,6 +90,7 @@ void TCustomSocksWSocket::Connect() {
         return ReportError("Connect: " + e.Message());
     }
     EnterPhase(socksGreeting);
+    FSocksDataSentHeld = false;
     TCustomWSocket::Connect();
 }
 
@@ -232,7 +233,11 @@ bool TCustomSocksWSocket::Succeed(int replyLength) {
     FSocksLeftoverCount = FSocksReplyCount - replyLength;
     FSocksLeftoverPtr = FSocksReplyBuffer + replyLength;
     EnterPhase(socksIdle);
+    const SOCKET handle = FSocketHandle;
     TCustomWSocket::HandleConnected(0);
+    // The write event that a direct connection reports after its connect comes now.
+    if (FSocksDataSentHeld && FSocketHandle == handle && FState == wsConnected) PostWriteEvent();
+    FSocksDataSentHeld = false;
     // Bytes that came with the answer are offered at once: the connection may bring nothing
     // more that would announce them. A handler that reads nothing of them is not asked again.
     while (FSocksLeftoverCount > 0) {
@@ -264,6 +269,15 @@ void TCustomSocksWSocket::HandleSessionClosed(std::uint16_t errCode) {
         TCustomWSocket::HandleConnected(errCode);
     }
     TCustomWSocket::HandleSessionClosed(errCode);
+}
+
+void TCustomSocksWSocket::TriggerDataSent(std::uint16_t errCode) {
+    // The negotiation's own messages are not the user's data.
+    if (FSocksPhase != socksIdle) {
+        FSocksDataSentHeld = true;
+        return;
+    }
+    TCustomWSocket::TriggerDataSent(errCode);
 }
 
 int TCustomSocksWSocket::GetRcvdCount() {
