@@ -52,6 +52,7 @@ void TCustomWSocket::Connect() {
     DiscardSendBuffers();
     FSocketHandle = WSocket_socket(AF_INET, FSocketType, FProtoNumber);
     if (FSocketHandle == INVALID_SOCKET) return ReportSocketError("Connect (socket)");
+    OpenGuard opening(*this);
     if (!ReadBufferSizes()) return;
 
     SetState(wsOpened);
@@ -103,6 +104,7 @@ void TCustomWSocket::Connect() {
         return ReportSocketError("WSAAsyncSelect");
 
     if (FSocketType == SOCK_DGRAM) {
+        opening.Keep();
         SetState(wsConnected);
         return HandleConnected(0);
     }
@@ -113,6 +115,7 @@ void TCustomWSocket::Connect() {
     if (WSocket_connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr),
                         sizeof FSockAddr) == 0 ||
         WSocket_WSAGetLastError() == WSAEWOULDBLOCK) {
+        opening.Keep();
         SetState(wsConnecting);
         return;
     }
