@@ -141,9 +141,9 @@ bool TCustomLineWSocket::DiscardLongLine(int position, bool heldOverLimit) {
         return true;
     }
     if (heldOverLimit) {
-        // Kept again: stop reading until the held bytes go (ends the receive loop).
+        // Kept again: no reading until the held bytes go.
         FReadHeld = true;
-        FLastError = -1;
+        StopReceiveLoop();
     }
     return false;
 }

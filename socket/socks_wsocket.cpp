@@ -80,11 +80,8 @@ void TCustomSocksWSocket::Connect() {
     try {
         // The connection goes to the SOCKS server; the destination travels in the request, its
         // name unresolved.
-        FPortNumber = ResolvePort(FSocksPort, FProtoSpec);
-        FSockAddr.sin_port = WSocket_htons(static_cast<u_short>(FPortNumber));
-        FSockAddr.sin_addr.s_addr = ResolveHost(FSocksServer);
-        FPortReady = true;
-        FAddrReady = true;
+        int serverPort = ResolvePort(FSocksPort, FProtoSpec);
+        SetConnectTarget(ResolveHost(FSocksServer), serverPort);
         FSocksDestinationPort = static_cast<std::uint16_t>(ResolvePort(FPortSpec, FProtoSpec));
     } catch (const ESocketException& e) {
         return ReportError("Connect: " + e.Message());

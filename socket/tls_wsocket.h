@@ -69,12 +69,19 @@ class TCustomTlsWSocket : public TCustomSocksWSocket {
     bool HoldsUnreadRecords() const;
 
   private:
+    // The phase and the flags that may hold in it (all are cleared when a handshake starts):
+    //   tlsOff          no session; no flag means anything
+    //   tlsHandshaking  FInputEnded (the peer closed), FDataSentHeld (a write event came)
+    //   tlsEstablished  FInputEnded, FCloseNotifySent (our Shutdown), FDataSentHeld until posted
+    //   tlsEnded        FCloseNotifyReceived (only here), FInputEnded, FCloseNotifySent
     enum TTlsPhase : std::uint8_t {
         tlsOff,          // no session: every step passes through
         tlsHandshaking,  // waiting for the peer's handshake messages
         tlsEstablished,  // plain text flows both ways
         tlsEnded,        // failed, or closed by the peer's close_notify; the close follows
     };
+    // The one way the phase changes.
+    void EnterPhase(TTlsPhase phase);
     enum class TPull { Fed, WouldBlock, Failed };
 
     bool SessionIs(unsigned generation) const { return FTlsGeneration == generation && FSession; }

@@ -255,9 +255,20 @@ class TCustomWSocket : public platform::TComponent {
     // Before a graceful close: the bytes queued in the platform still reach the peer.
     void KeepQueuedBytesAtClose();
     void ApplyKeepAlive();
+    // The next Connect goes to this address (network order) and port instead of Addr and Port,
+    // which a layer keeps for itself (the destination a proxy is asked for).
+    void SetConnectTarget(std::uint32_t address, int port);
+    enum class TOpening { Connect, Listen };
+    // The settings both ways of opening need, resolved where changed since the last time: the
+    // protocol (a raw one, "raw_…", only for Listen), the port, the address and, for Connect, the
+    // local port. False once a failure has been reported under the opening's prefix.
+    bool ResolveSettings(TOpening opening);
     // Reads the platform's buffer sizes of the current handle; false after reporting a failure.
     bool ReadBufferSizes();
     void ReceiveLoop(std::uint16_t errCode, TWSocketOptions options);
+    // Ends the running receive loop after the current notification: a layer that holds bytes it
+    // will not add to until they go.
+    void StopReceiveLoop() { FReceiveLoopStopped = true; }
     // Blocks until the queue that PumpMessages serves has input, or timeoutMs passed.
     void WaitForMessages(int timeoutMs);
     // Closes the handle that Connect or Listen opened when the open stops part-way (a failure
@@ -342,6 +353,7 @@ class TCustomWSocket : public platform::TComponent {
     int FMultiCastIpTTL = 1;
     bool FReuseAddr = false;
     TWSocketOptions FComponentOptions;
+    bool FReceiveLoopStopped = false;
     // The running OnSessionAvailable handler's Accept failed (and reported so).
     bool FAcceptFailed = false;
     TSocketState FState = wsClosed;

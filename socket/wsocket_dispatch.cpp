@@ -118,6 +118,7 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t errCode, TWSocketOptions options)
     for (;;) {
         try {
             FLastError = 0;
+            FReceiveLoopStopped = false;
             if (!HandleDataAvailable(errCode)) {
                 char dropped[kDropBlock];
                 if (ReceiveLowLevel(dropped, kDropBlock, 0) < 0) {
@@ -128,12 +129,8 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t errCode, TWSocketOptions options)
                     }
                 }
             }
-            if (options.Contains(wsoNoReceiveLoop) || FPaused) return;
-            if (FLastError != 0) {
-                // -1 is a handler's request to stop.
-                if (FLastError == -1) FLastError = 0;
-                return;
-            }
+            if (options.Contains(wsoNoReceiveLoop) || FPaused || FReceiveLoopStopped) return;
+            if (FLastError != 0) return;
             platform::u_long count = 0;
             if (WSocket_ioctlsocket(FSocketHandle, FIONREAD, &count) == SOCKET_ERROR) {
                 FLastError = WSocket_WSAGetLastError();

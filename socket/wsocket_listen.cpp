@@ -1,26 +1,10 @@
 // Serving: listening on a local address (TCP, UDP and raw sockets), accepting a connection,
 // adopting a connected handle, and waiting for the peer's close.
-#include <algorithm>
-#include <cctype>
-
 #include "socket/resolve.h"
 #include "socket/socket_library.h"
 #include "socket/wsocket.h"
 
 using namespace platform;
-
-namespace {
-
-// "raw_" followed by a protocol name or number asks for a raw socket of that protocol.
-bool NamesRawProtocol(const std::string& proto) {
-    static constexpr char kPrefix[] = "raw_";
-    if (proto.size() < 4) return false;
-    return std::equal(kPrefix, kPrefix + 4, proto.begin(), [](char expected, char c) {
-        return expected == std::tolower(static_cast<unsigned char>(c));
-    });
-}
-
-}  // namespace
 
 void TCustomWSocket::Listen() {
     auto refuse = [this](const char* funcName) {
@@ -34,29 +18,7 @@ void TCustomWSocket::Listen() {
     if (!FHasProto) return refuse("listen: protocol not assigned");
     if (!FHasAddr) return refuse("listen: address not assigned");
 
-    try {
-        if (!FProtoReady) {
-            if (NamesRawProtocol(FProtoSpec)) {
-                FProtoNumber = ResolveProto(FProtoSpec.substr(4, 10));
-                FSocketType = SOCK_RAW;
-            } else {
-                FProtoNumber = ResolveProto(FProtoSpec);
-                FSocketType = FProtoNumber == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
-            }
-            FProtoReady = true;
-        }
-        if (!FPortReady) {
-            FPortNumber = ResolvePort(FPortSpec, FProtoSpec);
-            FSockAddr.sin_port = WSocket_htons(static_cast<platform::u_short>(FPortNumber));
-            FPortReady = true;
-        }
-        if (!FAddrReady) {
-            FSockAddr.sin_addr.s_addr = ResolveHost(FAddrSpec);
-            FAddrReady = true;
-        }
-    } catch (const ESocketException& e) {
-        return ReportError("Listen: " + e.Message());
-    }
+    if (!ResolveSettings(TOpening::Listen)) return;
 
     DiscardSendBuffers();
     FSocketHandle = WSocket_socket(AF_INET, FSocketType, FProtoNumber);
