@@ -72,8 +72,7 @@ void TCustomSocksWSocket::Listen() {
 
 void TCustomSocksWSocket::Connect() {
     // The base refuses a socket in use or a missing setting in its own words.
-    bool baseRefuses =
-        (FSocketHandle != INVALID_SOCKET && FState != wsClosed) || !FHasPort || !FHasAddr;
+    bool baseRefuses = InUse() || !FHasPort || !FHasAddr;
     if (!FSocksInUse || baseRefuses) return TCustomWSocket::Connect();
     if (!IsTcp(FProtoSpec))
         return ReportError("TCP is the only protocol supported thru socks server");

@@ -258,6 +258,8 @@ class TCustomWSocket : public platform::TComponent {
     // The next Connect goes to this address (network order) and port instead of Addr and Port,
     // which a layer keeps for itself (the destination a proxy is asked for).
     void SetConnectTarget(std::uint32_t address, int port);
+    // A handle is open and not closed: Connect and Listen refuse to open another.
+    bool InUse() const { return FSocketHandle != platform::INVALID_SOCKET && FState != wsClosed; }
     enum class TOpening { Connect, Listen };
     // The settings both ways of opening need, resolved where changed since the last time: the
     // protocol (a raw one, "raw_…", only for Listen), the port, the address and, for Connect, the

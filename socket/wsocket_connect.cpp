@@ -74,8 +74,7 @@ bool TCustomWSocket::ResolveSettings(TOpening opening) {
 }
 
 void TCustomWSocket::Connect() {
-    if (FSocketHandle != INVALID_SOCKET && FState != wsClosed)
-        return ReportError("Connect: Socket already in use");
+    if (InUse()) return ReportError("Connect: Socket already in use");
     if (!FHasPort) return ReportError("Connect: No Port Specified");
     if (!FHasAddr) return ReportError("Connect: No IP Address Specified");
     if (!FHasProto) return ReportError("Connect: No Protocol Specified");

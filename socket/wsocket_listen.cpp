@@ -12,8 +12,7 @@ void TCustomWSocket::Listen() {
         ReportSocketError(funcName);
     };
     // A second listener on the same object would leave the first one accepting.
-    if (FSocketHandle != INVALID_SOCKET && FState != wsClosed)
-        return ReportError("Listen: Socket already in use");
+    if (InUse()) return ReportError("Listen: Socket already in use");
     if (!FHasPort) return refuse("listen: port not assigned");
     if (!FHasProto) return refuse("listen: protocol not assigned");
     if (!FHasAddr) return refuse("listen: address not assigned");
