@@ -235,6 +235,16 @@ TEST(ListeningSocket, AnAcceptWithoutADescriptorToSpareLeavesTheListenerListenin
             accepted = sender->Accept();
         };
         listening.Listen();
+        // The sanitizers' checks want descriptors of their own the first time they meet a type:
+        // a first connection accepted and a refusal thrown in the open let them meet those here.
+        EXPECT_NE(ErrorTextOf([] { TWSocket().Accept(); }), "no exception");
+        Client first(listening.LocalPortText());
+        ASSERT_TRUE(PumpUntil([&] { return accepted != platform::INVALID_SOCKET; }));
+        TWSocket adoptedFirst;
+        adoptedFirst.Dup(accepted);
+        accepted = platform::INVALID_SOCKET;
+        announced = 0;
+
         Client client(listening.LocalPortText());
         // Every descriptor number from the lowest free one on is beyond the limit.
         rlimit saved{};
