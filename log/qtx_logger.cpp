@@ -82,8 +82,11 @@ void TQtxLogger::Log(platform::TComponent* sender, TLogOption logOption, const s
     std::lock_guard guard(lock_);
     if (Destroying()) return;
     // Each destination reads the clock anew, so the stamps of one line may differ slightly.
-    if (logOptions_.Contains(loDestEvent) && onQtxLogEvent_)
-        onQtxLogEvent_(sender, logOption, Stamped(logOptions_, msg));
+    if (logOptions_.Contains(loDestEvent) && onQtxLogEvent_) {
+        // A handler may replace itself, which frees the one running: a copy runs instead.
+        TQtxLogEvent handler = onQtxLogEvent_;
+        handler(sender, logOption, Stamped(logOptions_, msg));
+    }
     if (logOptions_.Contains(loDestOutDebug))
         platform::OutputDebugString(Stamped(logOptions_, msg));
     if (logOptions_.Contains(loDestFile)) WriteToFile(Stamped(logOptions_, msg) + "\r\n");

@@ -24,8 +24,29 @@ int TCustomLineWSocket::GetRcvdCount() {
     return FLineMode ? FPendingLineLength : Inherited::GetRcvdCount();
 }
 
+namespace {
+
+// The most one read takes: what is ready, bounded by the buffer rather than by LineLimit.
+constexpr int kReadBlock = 64 * 1024;
+// What a read asks for when the platform cannot tell what is ready.
+constexpr int kSmallestRead = 255;
+
+}  // namespace
+
+int TCustomLineWSocket::FirstLineLength(int position) const {
+    if (position >= 0) return position;
+    // A terminator begun at the end of the held bytes is not part of the line.
+    std::string_view held(FLineBuffer.data() + FLineBufferHead,
+                          static_cast<std::size_t>(FLineBufferCount));
+    for (std::size_t partial = std::min(FLineEnd.size() - 1, held.size()); partial > 0; --partial)
+        if (held.ends_with(std::string_view(FLineEnd).substr(0, partial)))
+            return FLineBufferCount - static_cast<int>(partial);
+    return FLineBufferCount;
+}
+
 bool TCustomLineWSocket::OverLineLimit() const {
-    return FLineMode && FLineLimit > 0 && FLineBufferCount > FLineLimit;
+    return FLineMode && !FLineEnd.empty() && FLineLimit > 0 &&
+           FirstLineLength(FindLineEnd(0)) > FLineLimit;
 }
 
 bool TCustomLineWSocket::HandleDataAvailable(std::uint16_t errCode) {
@@ -34,52 +55,24 @@ bool TCustomLineWSocket::HandleDataAvailable(std::uint16_t errCode) {
 
     // Bytes the handler kept over the limit last time are looked at again without reading more,
     // so that a peer that never ends its line cannot make them grow.
-    bool heldOverLimit = OverLineLimit();
-    int newCount = heldOverLimit ? 0 : ReadIntoLineBuffer();
-    if (newCount < 0 || (newCount == 0 && FLineBufferCount < 1)) return true;
-    if (newCount > 0) {
-        if (FLineEdit)
-            EditLine(newCount);
-        else if (FLineEcho)
-            Send(FLineBuffer.data() + FLineBufferHead + FLineBufferCount, newCount);
+    const bool heldOverLimit = OverLineLimit();
+    if (!heldOverLimit) {
+        // Records a TLS session holds have no notification of their own to come: all are taken,
+        // so that none is left behind when the close follows.
+        int newCount;
+        do {
+            int ready = Inherited::GetRcvdCount();
+            if (ready < 0) return true;
+            newCount = ReadIntoLineBuffer(std::clamp(ready, kSmallestRead, kReadBlock));
+            if (newCount > 0 && !TakeNewBytes(newCount)) return true;
+        } while (newCount > 0 && HoldsUnreadRecords());
     }
-    // A terminator split between two receptions is found from its first byte.
-    int searchFrom = std::max(0, FLineBufferCount - static_cast<int>(FLineEnd.size()));
-    FLineBufferCount += newCount;
-
-    while (FLineMode && !FLineEnd.empty()) {
-        int position = FindLineEnd(searchFrom);
-        if (position < 0) {
-            if (!OverLineLimit()) return true;
-            FClearDataFlag = true;
-            TriggerLineLimitExceeded(FLineBufferCount, FClearDataFlag);
-            if (FClearDataFlag) {
-                FPendingLineLength = 0;
-                DropHeldBytes(FLineBufferCount);
-                FClearDataFlag = false;
-                ResumeHeldReading();
-            } else if (heldOverLimit) {
-                // Kept again: stop reading until the held bytes go (ends the receive loop).
-                FReadHeld = true;
-                FLastError = -1;
-            }
-            return true;
-        }
-        FLineDelivered = true;
-        OfferLine(position + static_cast<int>(FLineEnd.size()));
-        OfferHeldBytesRaw();
-        searchFrom = 0;
-    }
+    OfferHeldLines(heldOverLimit);
     return true;
 }
 
-int TCustomLineWSocket::ReadIntoLineBuffer() {
-    int ready = Inherited::GetRcvdCount();
-    if (ready < 0) return -1;
-    if (ready == 0) ready = 255;
-    // Never more than just passes the limit: the platform may hold megabytes of one line.
-    if (FLineLimit > 0) ready = std::min(ready, FLineLimit + 1 - FLineBufferCount);
-    std::size_t needed = static_cast<std::size_t>(FLineBufferCount) + ready + 1;
+int TCustomLineWSocket::ReadIntoLineBuffer(int size) {
+    std::size_t needed = static_cast<std::size_t>(FLineBufferCount) + size + 1;
     if (FLineBufferHead + needed > FLineBuffer.size()) {
         if (FLineBufferHead > 0)
             std::memmove(FLineBuffer.data(), FLineBuffer.data() + FLineBufferHead,
@@ -88,12 +81,78 @@ int TCustomLineWSocket::ReadIntoLineBuffer() {
         if (needed > FLineBuffer.size()) FLineBuffer.resize(needed);
     }
     int received = Inherited::ReceiveLowLevel(
-        FLineBuffer.data() + FLineBufferHead + FLineBufferCount, ready, 0);
+        FLineBuffer.data() + FLineBufferHead + FLineBufferCount, size, 0);
     if (received < 0) {
         FLastError = WSocket_WSAGetLastError();
         return 0;
     }
     return received;
+}
+
+bool TCustomLineWSocket::TakeNewBytes(int newCount) {
+    // Echoing may end the connection (a peer that has reset it), and with it these bytes.
+    const unsigned generation = FLineBufferGeneration;
+    if (FLineEdit)
+        EditLine(newCount);
+    else if (FLineEcho)
+        Send(FLineBuffer.data() + FLineBufferHead + FLineBufferCount, newCount);
+    if (generation != FLineBufferGeneration) return false;
+    // Editing may have taken back bytes already searched; a terminator split between two
+    // receptions is found from its first byte.
+    FLineSearchedTo = std::min(
+        FLineSearchedTo, std::max(0, FLineBufferCount - static_cast<int>(FLineEnd.size()) + 1));
+    FLineBufferCount += newCount;
+    if (FSkippingLine) SkipDiscardedLine();
+    return true;
+}
+
+void TCustomLineWSocket::SkipDiscardedLine() {
+    int position = FindFirstLineEnd();
+    if (position < 0) return DropHeldBytes(FirstLineLength(-1));
+    FSkippingLine = false;
+    DropHeldBytes(position + static_cast<int>(FLineEnd.size()));
+}
+
+void TCustomLineWSocket::OfferHeldLines(bool heldOverLimit) {
+    while (FLineMode && !FLineEnd.empty() && !FPaused) {
+        int position = FindFirstLineEnd();
+        if (FLineLimit > 0 && FirstLineLength(position) > FLineLimit) {
+            if (!DiscardLongLine(position, heldOverLimit)) return;
+            continue;
+        }
+        if (position < 0) return;
+        if (!OfferLine(position + static_cast<int>(FLineEnd.size()))) return;
+        OfferHeldBytesRaw();
+    }
+}
+
+bool TCustomLineWSocket::DiscardLongLine(int position, bool heldOverLimit) {
+    const int lineBytes =
+        position < 0 ? FLineBufferCount : position + static_cast<int>(FLineEnd.size());
+    FClearDataFlag = true;
+    TriggerLineLimitExceeded(lineBytes, FClearDataFlag);
+    if (FClearDataFlag) {
+        FClearDataFlag = false;
+        FPendingLineLength = 0;
+        // A terminator begun at the end stays, to be found when the rest of it comes.
+        DropHeldBytes(position < 0 ? FirstLineLength(-1) : lineBytes);
+        FSkippingLine = position < 0;
+        ResumeHeldReading();
+        return true;
+    }
+    if (heldOverLimit) {
+        // Kept again: no reading until the held bytes go.
+        FReadHeld = true;
+        StopReceiveLoop();
+    }
+    return false;
+}
+
+int TCustomLineWSocket::FindFirstLineEnd() {
+    int position = FindLineEnd(std::min(FLineSearchedTo, FLineBufferCount));
+    if (position < 0)
+        FLineSearchedTo = std::max(0, FLineBufferCount - static_cast<int>(FLineEnd.size()) + 1);
+    return position;
 }
 
 int TCustomLineWSocket::FindLineEnd(int from) const {
@@ -103,27 +162,38 @@ int TCustomLineWSocket::FindLineEnd(int from) const {
     return position == std::string_view::npos ? -1 : static_cast<int>(position);
 }
 
-void TCustomLineWSocket::OfferLine(int length) {
+bool TCustomLineWSocket::OfferLine(int length) {
     FPendingLineLength = length;
-    // Offered until the handler has read it or switched line mode off; without a handler the
-    // line is dropped.
+    // The held bytes are plain text already: the layers below have nothing more to do with them,
+    // so the handler is called directly. Without a handler the line is dropped.
     while (FLineMode && FPendingLineLength > 0) {
-        if (!Inherited::HandleDataAvailable(0)) {
+        if (FPaused) return false;
+        const int before = FPendingLineLength;
+        if (!TCustomWSocket::HandleDataAvailable(0)) {
             DropHeldBytes(FPendingLineLength);
             FPendingLineLength = 0;
+        } else if (FLineMode && FPendingLineLength == before) {
+            return false;
         }
     }
+    return true;
 }
 
 void TCustomLineWSocket::OfferHeldBytesRaw() {
-    while (!FLineMode && FLineBufferCount > 0)
-        if (!Inherited::HandleDataAvailable(0)) DropHeldBytes(FLineBufferCount);
+    while (!FLineMode && FLineBufferCount > 0 && !FPaused) {
+        const int before = FLineBufferCount;
+        if (!TCustomWSocket::HandleDataAvailable(0))
+            DropHeldBytes(FLineBufferCount);
+        else if (!FLineMode && FLineBufferCount == before)
+            return;
+    }
 }
 
 void TCustomLineWSocket::DropHeldBytes(int count) {
     count = std::min(count, FLineBufferCount);
     FLineBufferHead += count;
     FLineBufferCount -= count;
+    FLineSearchedTo = std::max(0, FLineSearchedTo - count);
     if (FLineBufferCount == 0) FLineBufferHead = 0;
 }
 
@@ -204,14 +274,25 @@ void TCustomLineWSocket::HandleWindowMessage(TMessage& msg) {
 }
 
 void TCustomLineWSocket::Redeliver() {
-    // In line mode a few passes may read more; they stop once no complete line turns up.
-    constexpr int kPassesWithoutLine = 3;
-    for (int passes = 1; FLineBufferCount > 0; ++passes) {
-        FLineDelivered = false;
-        HandleDataAvailable(0);
-        if (FLineMode && passes > kPassesWithoutLine && !FLineDelivered) break;
-    }
+    // Only what is held is offered: bytes still in the platform come with their own notification.
+    if (FLineMode && !FLineEnd.empty())
+        OfferHeldLines(OverLineLimit());
+    else
+        OfferHeldBytesRaw();
     ResumeHeldReading();
+}
+
+int TCustomLineWSocket::Resume() {
+    int result = Inherited::Resume();
+    // What the pause held back is offered again once the caller's code has returned.
+    if (FLineBufferCount > 0) PostMessage(FWindowHandle, RedeliverMessage, 0, 0);
+    return result;
+}
+
+void TCustomLineWSocket::Dup(SOCKET newHandle) {
+    // What the last connection left belongs to it, not to the one adopted.
+    ReleaseLineBuffer();
+    Inherited::Dup(newHandle);
 }
 
 void TCustomLineWSocket::ResumeHeldReading() {
@@ -222,10 +303,18 @@ void TCustomLineWSocket::ResumeHeldReading() {
 }
 
 void TCustomLineWSocket::HandleSessionClosed(std::uint16_t errCode) {
+    if (FReadHeld) ReadRestBeforeClose();
     // The unterminated rest is the last line, unless an over-limit handler is closing.
     if (FLineMode && FLineBufferCount > 0 && !FClearDataFlag) OfferLine(FLineBufferCount);
     ReleaseLineBuffer();
     Inherited::HandleSessionClosed(errCode);
+}
+
+void TCustomLineWSocket::ReadRestBeforeClose() {
+    // Once the peer has closed, what it sent is bounded by the platform's receive buffer.
+    if (FSocketHandle == INVALID_SOCKET) return;
+    for (int newCount; (newCount = ReadIntoLineBuffer(kReadBlock)) > 0;)
+        if (!TakeNewBytes(newCount)) return;
 }
 
 void TCustomLineWSocket::ReleaseLineBuffer() {
@@ -234,4 +323,7 @@ void TCustomLineWSocket::ReleaseLineBuffer() {
     FLineBufferCount = 0;
     FPendingLineLength = 0;
     FReadHeld = false;
+    FSkippingLine = false;
+    FLineSearchedTo = 0;
+    ++FLineBufferGeneration;
 }

@@ -26,15 +26,19 @@ class TCustomLineWSocket : public TCustomTlsWSocket {
     int LineLimit() const { return FLineLimit; }
     void SetLineLimit(int value);
     const std::string& LineEnd() const { return FLineEnd; }
-    void SetLineEnd(const std::string& value) { FLineEnd = value; }
+    void SetLineEnd(const std::string& value) {
+        FLineEnd = value;
+        FLineSearchedTo = 0;
+    }
     bool LineEcho() const { return FLineEcho; }
     void SetLineEcho(bool value) { FLineEcho = value; }
     bool LineEdit() const { return FLineEdit; }
     void SetLineEdit(bool value) { FLineEdit = value; }
 
-    // Raised when more than LineLimit bytes are held without a terminator (never more than one
-    // beyond it are read). ClearData (true on entry) left true discards them; set false, it keeps
-    // them and reception waits until they go: LineMode off, or a higher LineLimit.
+    // Raised when a line grows longer than LineLimit bytes (its terminator not counted), with the
+    // count of its bytes held. ClearData (true on entry) left true discards the line, the rest of
+    // it included as it arrives; set false, it keeps them and reception waits until they go:
+    // LineMode off, or a higher LineLimit. At the close the kept bytes and the rest are offered.
     TLineLimitEvent OnLineLimitExceeded;
 
     void HandleWindowMessage(TMessage& msg) override;
@@ -42,6 +46,8 @@ class TCustomLineWSocket : public TCustomTlsWSocket {
     bool HandleDataAvailable(std::uint16_t errCode) override;
     void HandleSessionClosed(std::uint16_t errCode) override;
     int ReceiveLowLevel(void* buffer, int size, int flags) override;
+    int Resume() override;
+    void Dup(platform::SOCKET newHandle) override;
 
     virtual void TriggerLineLimitExceeded(int rcvdLength, bool& clearData);
     virtual void SetLineMode(bool value);
@@ -61,8 +67,9 @@ class TCustomLineWSocket : public TCustomTlsWSocket {
     bool FLineMode = false;
     // Length of the line offered to the handler (terminator included); 0 when none is offered.
     int FPendingLineLength = 0;
+    // The held bytes before this position hold no terminator: searches start here.
+    int FLineSearchedTo = 0;
     int FLineLimit = 65536;
-    bool FLineDelivered = false;
     // ClearData of the running OnLineLimitExceeded; false outside it.
     bool FClearDataFlag = false;
     bool FLineEcho = false;
@@ -70,17 +77,37 @@ class TCustomLineWSocket : public TCustomTlsWSocket {
     // Reception stopped because the handler kept more than LineLimit bytes without a
     // terminator; the peer's bytes wait in the platform until the held ones go.
     bool FReadHeld = false;
+    // The rest of a discarded over-long line is dropped as it arrives.
+    bool FSkippingLine = false;
+    // Counts releases of the line buffer, so that code below an event can tell it went.
+    unsigned FLineBufferGeneration = 0;
 
   private:
+    // Length of the first held line without its terminator (the held bytes when none ends it)
+    // is more than LineLimit.
     bool OverLineLimit() const;
-    // Reads what is ready behind the held bytes; the count of new bytes, 0 when none came.
-    int ReadIntoLineBuffer();
+    int FirstLineLength(int position) const;
+    // Reads up to size bytes behind the held ones; the count of new bytes, 0 when none came.
+    int ReadIntoLineBuffer(int size);
+    // Edits, echoes and adds the newCount bytes just read; false when that ended the connection.
+    bool TakeNewBytes(int newCount);
+    // Drops the rest of a discarded over-long line up to and with its terminator.
+    void SkipDiscardedLine();
+    // Offers the complete lines held while the handler takes them.
+    void OfferHeldLines(bool heldOverLimit);
+    // Asks the handler about an over-long line; true when it was discarded.
+    bool DiscardLongLine(int position, bool heldOverLimit);
     // First terminator at or after from, as a position relative to the head; -1 when none.
     int FindLineEnd(int from) const;
-    // Offers the line that ends before length through OnDataAvailable until it is read.
-    void OfferLine(int length);
-    // Offers held bytes raw while LineMode is off, until they are read.
+    // First terminator of the held bytes, searched from where the last search ended.
+    int FindFirstLineEnd();
+    // Offers the line that ends before length through OnDataAvailable until it is read; false
+    // when the handler took nothing or paused the socket, so that it is offered again later.
+    bool OfferLine(int length);
+    // Offers held bytes raw while LineMode is off, as long as the handler takes them.
     void OfferHeldBytesRaw();
+    // Takes what the peer sent before its close behind bytes kept over the limit.
+    void ReadRestBeforeClose();
     void DropHeldBytes(int count);
     void ReleaseLineBuffer();
     void ResumeHeldReading();

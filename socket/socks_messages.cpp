@@ -40,8 +40,10 @@ Verdict Unassigned(int value) {
 }
 
 Verdict JudgeMethodSelection(const std::uint8_t* held, int count) {
+    if (count >= 1 && held[0] != 5) return VersionError();
+    // The server may say nothing more before our next message: more is not a SOCKS 5 server.
+    if (count > 2) return Fail(errProtocol, "too much data availaible");
     if (count < 2) return NeedMore();
-    if (held[0] != 5) return VersionError();
     return Complete(2);
 }
 

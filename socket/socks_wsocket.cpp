@@ -72,24 +72,21 @@ void TCustomSocksWSocket::Listen() {
 
 void TCustomSocksWSocket::Connect() {
     // The base refuses a socket in use or a missing setting in its own words.
-    bool baseRefuses =
-        (FSocketHandle != INVALID_SOCKET && FState != wsClosed) || !FHasPort || !FHasAddr;
+    bool baseRefuses = InUse() || !FHasPort || !FHasAddr;
     if (!FSocksInUse || baseRefuses) return TCustomWSocket::Connect();
     if (!IsTcp(FProtoSpec))
         return ReportError("TCP is the only protocol supported thru socks server");
     try {
         // The connection goes to the SOCKS server; the destination travels in the request, its
         // name unresolved.
-        FPortNumber = ResolvePort(FSocksPort, FProtoSpec);
-        FSockAddr.sin_port = WSocket_htons(static_cast<u_short>(FPortNumber));
-        FSockAddr.sin_addr.s_addr = ResolveHost(FSocksServer);
-        FPortReady = true;
-        FAddrReady = true;
+        int serverPort = ResolvePort(FSocksPort, FProtoSpec);
+        SetConnectTarget(ResolveHost(FSocksServer), serverPort);
         FSocksDestinationPort = static_cast<std::uint16_t>(ResolvePort(FPortSpec, FProtoSpec));
     } catch (const ESocketException& e) {
         return ReportError("Connect: " + e.Message());
     }
     EnterPhase(socksGreeting);
+    FSocksDataSentHeld = false;
     TCustomWSocket::Connect();
 }
 
@@ -232,7 +229,11 @@ bool TCustomSocksWSocket::Succeed(int replyLength) {
     FSocksLeftoverCount = FSocksReplyCount - replyLength;
     FSocksLeftoverPtr = FSocksReplyBuffer + replyLength;
     EnterPhase(socksIdle);
+    const SOCKET handle = FSocketHandle;
     TCustomWSocket::HandleConnected(0);
+    // The write event that a direct connection reports after its connect comes now.
+    if (FSocksDataSentHeld && FSocketHandle == handle && FState == wsConnected) PostWriteEvent();
+    FSocksDataSentHeld = false;
     // Bytes that came with the answer are offered at once: the connection may bring nothing
     // more that would announce them. A handler that reads nothing of them is not asked again.
     while (FSocksLeftoverCount > 0) {
@@ -264,6 +265,15 @@ void TCustomSocksWSocket::HandleSessionClosed(std::uint16_t errCode) {
         TCustomWSocket::HandleConnected(errCode);
     }
     TCustomWSocket::HandleSessionClosed(errCode);
+}
+
+void TCustomSocksWSocket::TriggerDataSent(std::uint16_t errCode) {
+    // The negotiation's own messages are not the user's data.
+    if (FSocksPhase != socksIdle) {
+        FSocksDataSentHeld = true;
+        return;
+    }
+    TCustomWSocket::TriggerDataSent(errCode);
 }
 
 int TCustomSocksWSocket::GetRcvdCount() {

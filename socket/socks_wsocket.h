@@ -49,6 +49,7 @@ class TCustomSocksWSocket : public TCustomWSocket {
     bool HandleDataAvailable(std::uint16_t errCode) override;
     void HandleConnected(std::uint16_t errCode) override;
     void HandleSessionClosed(std::uint16_t errCode) override;
+    void TriggerDataSent(std::uint16_t errCode) override;
     int ReceiveLowLevel(void* buffer, int size, int flags) override;
     void Connect() override;
     void Listen() override;
@@ -104,4 +105,5 @@ class TCustomSocksWSocket : public TCustomWSocket {
     int FSocksReplyCount = 0;
     int FSocksLeftoverCount = 0;
     const std::uint8_t* FSocksLeftoverPtr = nullptr;
+    bool FSocksDataSentHeld = false;  // a write event came during the negotiation
 };

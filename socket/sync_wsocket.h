@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 
 #include "socket/line_wsocket.h"
@@ -24,9 +25,18 @@ class TCustomSyncWSocket : public TCustomLineWSocket {
     virtual int RunAndWait(bool& doneFlag, const std::function<void()>& proc);
     // 0 once doneFlag is true (at once when it already is), WaitEndedWithoutFlag when the time
     // limit passed or the application (or, multi-threaded, the thread's loop) is terminating.
+    // An exception that one of the socket's handlers throws during the wait ends it and is
+    // thrown on to the caller.
     virtual int WaitForFlag(bool& doneFlag);
+
+    void HandleWindowMessage(TMessage& msg) override;
+    void HandleBgException(const std::exception& e) override;
 
   protected:
     int FWaitTimeout = 0;
     std::uint32_t FWaitStopTime = 0;
+
+  private:
+    int FWaitDepth = 0;
+    std::exception_ptr FWaitException;
 };

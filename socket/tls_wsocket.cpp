@@ -30,10 +30,22 @@ void TCustomTlsWSocket::Connect() {
     Inherited::Connect();
 }
 
+void TCustomTlsWSocket::EnterPhase(TTlsPhase phase) {
+    FTlsPhase = phase;
+    // A handshake starts a session afresh: nothing of the last one's ending holds for it.
+    if (phase == tlsHandshaking)
+        FInputEnded = FCloseNotifyReceived = FCloseNotifySent = FDataSentHeld = false;
+}
+
+void TCustomTlsWSocket::Dup(SOCKET newHandle) {
+    EndSession();
+    Inherited::Dup(newHandle);
+}
+
 void TCustomTlsWSocket::EndSession() {
     FSession.reset();
     ++FTlsGeneration;
-    FTlsPhase = tlsOff;
+    EnterPhase(tlsOff);
     FPlainBeforeHandshake.clear();
     FOfferPosted = false;
 }
@@ -54,8 +66,7 @@ void TCustomTlsWSocket::StartSslHandshake() {
     FSslErrorText.clear();
     FSession = std::make_unique<TlsSession>();
     ++FTlsGeneration;
-    FTlsPhase = tlsHandshaking;
-    FInputEnded = FCloseNotifyReceived = FCloseNotifySent = FDataSentHeld = false;
+    EnterPhase(tlsHandshaking);
     LogSsl(loSslInfo, "TLS handshake with " + PeerName());
     auto alerts = [this](const std::string& line) { LogSsl(loSslInfo, line); };
     if (!FSession->Start(PeerName(), FSslExtraCaFile, alerts))
@@ -90,7 +101,7 @@ void TCustomTlsWSocket::DriveHandshake() {
 
 void TCustomTlsWSocket::HandshakeDone() {
     const unsigned generation = FTlsGeneration;
-    FTlsPhase = tlsEstablished;
+    EnterPhase(tlsEstablished);
     LogSsl(loSslInfo, "TLS session with " + PeerName() + ": " + FSession->Description());
     if (!FPlainBeforeHandshake.empty()) {
         std::string held;
@@ -107,7 +118,7 @@ void TCustomTlsWSocket::HandshakeDone() {
 }
 
 void TCustomTlsWSocket::FailHandshake(std::uint16_t code, const std::string& text) {
-    FTlsPhase = tlsEnded;
+    EnterPhase(tlsEnded);
     FSslErrorText = text;
     LogSsl(loSslErr, "TLS handshake with " + PeerName() + " failed: " + text);
     const SOCKET handle = FSocketHandle;
@@ -184,14 +195,14 @@ int TCustomTlsWSocket::ReadPlain(char* buffer, int size) {
                 break;
             case TlsStep::Closed:
                 FCloseNotifyReceived = true;
-                FTlsPhase = tlsEnded;
+                EnterPhase(tlsEnded);
                 LogSsl(loSslInfo, "TLS session closed by the peer");
                 PostCloseEvent(0);
                 return 0;
             case TlsStep::Failed:
                 // An end without close_notify is told apart when the session closes.
                 if (FInputEnded) return 0;
-                FTlsPhase = tlsEnded;
+                EnterPhase(tlsEnded);
                 FSslErrorText = FSession->ErrorText();
                 LogSsl(loSslErr, "TLS session with " + PeerName() + " failed: " + FSslErrorText);
                 PostCloseEvent(tlsErrProtocol);
@@ -232,6 +243,10 @@ bool TCustomTlsWSocket::HandleDataAvailable(std::uint16_t errCode) {
     }
     OfferLater();
     return true;
+}
+
+bool TCustomTlsWSocket::HoldsUnreadRecords() const {
+    return FTlsPhase == tlsEstablished && FSession->HasUnreadInput();
 }
 
 void TCustomTlsWSocket::DrainPlain() {
@@ -282,7 +297,7 @@ void TCustomTlsWSocket::CloseWithError(bool shutdown, std::uint16_t errCode) {
 void TCustomTlsWSocket::HandleSessionClosed(std::uint16_t errCode) {
     if (FTlsPhase == tlsHandshaking && !(FClosingLocally && errCode == 0)) {
         // The connection broke before the handshake ended: for the user the connect failed.
-        FTlsPhase = tlsEnded;
+        EnterPhase(tlsEnded);
         FSslErrorText = errCode ? SocketErrorText(errCode)
                                 : std::string("connection closed during the TLS handshake");
         LogSsl(loSslErr, "TLS handshake with " + PeerName() + " failed: " + FSslErrorText);

@@ -51,6 +51,7 @@ class TCustomTlsWSocket : public TCustomSocksWSocket {
     void StartSslHandshake();
 
     void Connect() override;
+    void Dup(platform::SOCKET newHandle) override;
     void CloseWithError(bool shutdown, std::uint16_t errCode) override;
     int GetRcvdCount() override;
     bool HandleDataAvailable(std::uint16_t errCode) override;
@@ -63,13 +64,24 @@ class TCustomTlsWSocket : public TCustomSocksWSocket {
     int Resume() override;
     void QueueSendData(const void* data, int len) override;
 
+  protected:
+    // Received records wait in the session: reading on takes them without a notification.
+    bool HoldsUnreadRecords() const;
+
   private:
+    // The phase and the flags that may hold in it (all are cleared when a handshake starts):
+    //   tlsOff          no session; no flag means anything
+    //   tlsHandshaking  FInputEnded (the peer closed), FDataSentHeld (a write event came)
+    //   tlsEstablished  FInputEnded, FCloseNotifySent (our Shutdown), FDataSentHeld until posted
+    //   tlsEnded        FCloseNotifyReceived (only here), FInputEnded, FCloseNotifySent
     enum TTlsPhase : std::uint8_t {
         tlsOff,          // no session: every step passes through
         tlsHandshaking,  // waiting for the peer's handshake messages
         tlsEstablished,  // plain text flows both ways
         tlsEnded,        // failed, or closed by the peer's close_notify; the close follows
     };
+    // The one way the phase changes.
+    void EnterPhase(TTlsPhase phase);
     enum class TPull { Fed, WouldBlock, Failed };
 
     bool SessionIs(unsigned generation) const { return FTlsGeneration == generation && FSession; }

@@ -283,7 +283,10 @@ void TCustomWSocket::CloseWithError(bool shutdown, std::uint16_t errCode) {
         return;
     }
     if (FState == wsClosed) return;
-    if (shutdown) Shutdown(SD_SEND);
+    if (shutdown) {
+        Shutdown(SD_SEND);
+        KeepQueuedBytesAtClose();
+    }
     while (WSocket_closesocket(FSocketHandle) != 0) {
         int error = WSocket_WSAGetLastError();
         if (error == WSAEWOULDBLOCK) {
@@ -310,6 +313,14 @@ void TCustomWSocket::CloseWithError(bool shutdown, std::uint16_t errCode) {
         InitDefaults();
     } catch (...) {
     }
+}
+
+void TCustomWSocket::KeepQueuedBytesAtClose() {
+    // Linger on with no time turns the platform's close into a reset, which throws away what is
+    // still on its way to the peer: a graceful close lingers in the background instead.
+    if (FLingerOnOff != wsLingerOn || FLingerTimeout != 0 || FSocketType != SOCK_STREAM) return;
+    LINGER background{0, 0};
+    WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, &background, sizeof background);
 }
 
 void TCustomWSocket::AbortWithError(std::uint16_t errCode) {

@@ -252,15 +252,42 @@ class TCustomWSocket : public platform::TComponent {
     void ReportSocketError(const std::string& funcName);
     void DiscardSendBuffers();
     void ApplyLinger();
+    // Before a graceful close: the bytes queued in the platform still reach the peer.
+    void KeepQueuedBytesAtClose();
     void ApplyKeepAlive();
+    // The next Connect goes to this address (network order) and port instead of Addr and Port,
+    // which a layer keeps for itself (the destination a proxy is asked for).
+    void SetConnectTarget(std::uint32_t address, int port);
+    // A handle is open and not closed: Connect and Listen refuse to open another.
+    bool InUse() const { return FSocketHandle != platform::INVALID_SOCKET && FState != wsClosed; }
+    enum class TOpening { Connect, Listen };
+    // The settings both ways of opening need, resolved where changed since the last time: the
+    // protocol (a raw one, "raw_…", only for Listen), the port, the address and, for Connect, the
+    // local port. False once a failure has been reported under the opening's prefix.
+    bool ResolveSettings(TOpening opening);
     // Reads the platform's buffer sizes of the current handle; false after reporting a failure.
     bool ReadBufferSizes();
     void ReceiveLoop(std::uint16_t errCode, TWSocketOptions options);
+    // Ends the running receive loop after the current notification: a layer that holds bytes it
+    // will not add to until they go.
+    void StopReceiveLoop() { FReceiveLoopStopped = true; }
     // Blocks until the queue that PumpMessages serves has input, or timeoutMs passed.
     void WaitForMessages(int timeoutMs);
-    // Releases the handle of a Listen that failed before the socket left wsClosed (Close would
-    // not see it), then reports the failure of the named call.
-    void ReportListenFailure(const std::string& funcName);
+    // Closes the handle that Connect or Listen opened when the open stops part-way (a failure
+    // reported, or thrown on), so that no descriptor stays behind; Keep once it has succeeded.
+    class OpenGuard {
+      public:
+        explicit OpenGuard(TCustomWSocket& socket)
+            : socket_(socket), handle_(socket.FSocketHandle) {}
+        ~OpenGuard();
+        OpenGuard(const OpenGuard&) = delete;
+        OpenGuard& operator=(const OpenGuard&) = delete;
+        void Keep() { handle_ = platform::INVALID_SOCKET; }
+
+      private:
+        TCustomWSocket& socket_;
+        platform::SOCKET handle_;
+    };
     void HandleLookupDone(const TMessage& msg);
     void HandleReverseLookupDone(const TMessage& msg);
     // Cancels a pending lookup without an event and empties the results.
@@ -269,6 +296,10 @@ class TCustomWSocket : public platform::TComponent {
     void CollectAddresses(const hostent& entry);
     void CollectNames(const hostent& entry);
     void PostWriteEvent();
+    // After an Accept that found no descriptor to spare, accepting rests a moment instead of
+    // taking the same announcement again at once.
+    void RestAccepting();
+    void ResumeAccepting();
     // The object's address in hexadecimal, which trace lines use to tell sockets apart.
     std::string AddressText() const;
 
@@ -324,6 +355,9 @@ class TCustomWSocket : public platform::TComponent {
     int FMultiCastIpTTL = 1;
     bool FReuseAddr = false;
     TWSocketOptions FComponentOptions;
+    bool FReceiveLoopStopped = false;
+    // The running OnSessionAvailable handler's Accept failed (and reported so).
+    bool FAcceptFailed = false;
     TSocketState FState = wsClosed;
     bool FTerminated = false;
     long FSelectEvents = 0;

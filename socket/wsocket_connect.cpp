@@ -1,5 +1,6 @@
 // Opening a connection: Connect with its resolution and options, and binding the local end.
 #include <algorithm>
+#include <cctype>
 
 #include "socket/resolve.h"
 #include "socket/socket_library.h"
@@ -17,19 +18,39 @@ int SocketTypeOf(int protoNumber) {
     return SOCK_RAW;
 }
 
+// "raw_" followed by a protocol name or number asks a listener for a raw socket of that protocol.
+bool NamesRawProtocol(const std::string& proto) {
+    static constexpr char kPrefix[] = "raw_";
+    if (proto.size() < 4) return false;
+    return std::equal(kPrefix, kPrefix + 4, proto.begin(), [](char expected, char c) {
+        return expected == std::tolower(static_cast<unsigned char>(c));
+    });
+}
+
 }  // namespace
 
-void TCustomWSocket::Connect() {
-    if (FSocketHandle != INVALID_SOCKET && FState != wsClosed)
-        return ReportError("Connect: Socket already in use");
-    if (!FHasPort) return ReportError("Connect: No Port Specified");
-    if (!FHasAddr) return ReportError("Connect: No IP Address Specified");
-    if (!FHasProto) return ReportError("Connect: No Protocol Specified");
+void TCustomWSocket::SetConnectTarget(std::uint32_t address, int port) {
+    FPortNumber = port;
+    FSockAddr.sin_port = WSocket_htons(static_cast<platform::u_short>(port));
+    FSockAddr.sin_addr.s_addr = address;
+    FPortReady = true;
+    FAddrReady = true;
+}
 
+bool TCustomWSocket::ResolveSettings(TOpening opening) {
+    const bool listening = opening == TOpening::Listen;
     try {
         if (!FProtoReady) {
-            FProtoNumber = ResolveProto(FProtoSpec);
-            FSocketType = SocketTypeOf(FProtoNumber);
+            if (listening && NamesRawProtocol(FProtoSpec)) {
+                FProtoNumber = ResolveProto(FProtoSpec.substr(4, 10));
+                FSocketType = SOCK_RAW;
+            } else {
+                FProtoNumber = ResolveProto(FProtoSpec);
+                // A listener takes anything but UDP for a stream.
+                FSocketType = !listening                   ? SocketTypeOf(FProtoNumber)
+                              : FProtoNumber == IPPROTO_UDP ? SOCK_DGRAM
+                                                            : SOCK_STREAM;
+            }
             FProtoReady = true;
         }
         if (!FPortReady) {
@@ -37,7 +58,7 @@ void TCustomWSocket::Connect() {
             FSockAddr.sin_port = WSocket_htons(static_cast<platform::u_short>(FPortNumber));
             FPortReady = true;
         }
-        if (!FLocalPortReady) {
+        if (!listening && !FLocalPortReady) {
             FLocalPortNumber = ResolvePort(FLocalPortSpec, FProtoSpec);
             FLocalPortReady = true;
         }
@@ -46,12 +67,24 @@ void TCustomWSocket::Connect() {
             FAddrReady = true;
         }
     } catch (const ESocketException& e) {
-        return ReportError("connect: " + e.Message());
+        ReportError((listening ? "Listen: " : "connect: ") + e.Message());
+        return false;
     }
+    return true;
+}
+
+void TCustomWSocket::Connect() {
+    if (InUse()) return ReportError("Connect: Socket already in use");
+    if (!FHasPort) return ReportError("Connect: No Port Specified");
+    if (!FHasAddr) return ReportError("Connect: No IP Address Specified");
+    if (!FHasProto) return ReportError("Connect: No Protocol Specified");
+
+    if (!ResolveSettings(TOpening::Connect)) return;
 
     DiscardSendBuffers();
     FSocketHandle = WSocket_socket(AF_INET, FSocketType, FProtoNumber);
     if (FSocketHandle == INVALID_SOCKET) return ReportSocketError("Connect (socket)");
+    OpenGuard opening(*this);
     if (!ReadBufferSizes()) return;
 
     SetState(wsOpened);
@@ -103,6 +136,7 @@ void TCustomWSocket::Connect() {
         return ReportSocketError("WSAAsyncSelect");
 
     if (FSocketType == SOCK_DGRAM) {
+        opening.Keep();
         SetState(wsConnected);
         return HandleConnected(0);
     }
@@ -113,6 +147,7 @@ void TCustomWSocket::Connect() {
     if (WSocket_connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr),
                         sizeof FSockAddr) == 0 ||
         WSocket_WSAGetLastError() == WSAEWOULDBLOCK) {
+        opening.Keep();
         SetState(wsConnecting);
         return;
     }

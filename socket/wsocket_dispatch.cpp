@@ -42,12 +42,15 @@ void TCustomWSocket::HandleWindowMessage(TMessage& msg) {
                     LogLine(loProtSpecDump, "AsyncSelect CtrlSocket" + std::to_string(msg.WParam) +
                                                 ", " + std::to_string(events) + EventNames(events));
                 // A message for an earlier handle, or one taken while paused, is dropped.
-                if (msg.WParam != FSocketHandle || FPaused) break;
-                if (events & FD_CONNECT) ProcessConnectEvent(msg);
-                if (events & FD_READ) ProcessReadEvent(msg);
-                if (events & FD_WRITE) ProcessWriteEvent(msg);
-                if (events & FD_ACCEPT) ProcessAcceptEvent(msg);
-                if (events & FD_CLOSE) ProcessCloseEvent(msg);
+                // So is the rest of one whose handler ended the connection it tells of.
+                auto current = [&](WORD event) {
+                    return (events & event) && msg.WParam == FSocketHandle && !FPaused;
+                };
+                if (current(FD_CONNECT)) ProcessConnectEvent(msg);
+                if (current(FD_READ)) ProcessReadEvent(msg);
+                if (current(FD_WRITE)) ProcessWriteEvent(msg);
+                if (current(FD_ACCEPT)) ProcessAcceptEvent(msg);
+                if (current(FD_CLOSE)) ProcessCloseEvent(msg);
                 break;
             }
             case HostLookupDoneMessage:
@@ -55,6 +58,9 @@ void TCustomWSocket::HandleWindowMessage(TMessage& msg) {
                 break;
             case AddrLookupDoneMessage:
                 HandleReverseLookupDone(msg);
+                break;
+            case WM_TIMER:
+                ResumeAccepting();
                 break;
             case CloseLaterMessage:
                 Close();
@@ -90,10 +96,6 @@ void TCustomWSocket::ProcessReadEvent(const TMessage& msg) {
     ReceiveLoop(errCode, FComponentOptions);
 }
 
-void TCustomWSocket::ProcessAcceptEvent(const TMessage& msg) {
-    HandleSessionAvailable(WSAGETSELECTERROR(msg.LParam));
-}
-
 void TCustomWSocket::ProcessCloseEvent(const TMessage& msg) {
     if (FState == wsConnecting || FSocketHandle == INVALID_SOCKET) return;
     // Everything still pending is offered before the close is reported.
@@ -116,6 +118,7 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t errCode, TWSocketOptions options)
     for (;;) {
         try {
             FLastError = 0;
+            FReceiveLoopStopped = false;
             if (!HandleDataAvailable(errCode)) {
                 char dropped[kDropBlock];
                 if (ReceiveLowLevel(dropped, kDropBlock, 0) < 0) {
@@ -126,12 +129,8 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t errCode, TWSocketOptions options)
                     }
                 }
             }
-            if (options.Contains(wsoNoReceiveLoop) || FPaused) return;
-            if (FLastError != 0) {
-                // -1 is a handler's request to stop.
-                if (FLastError == -1) FLastError = 0;
-                return;
-            }
+            if (options.Contains(wsoNoReceiveLoop) || FPaused || FReceiveLoopStopped) return;
+            if (FLastError != 0) return;
             platform::u_long count = 0;
             if (WSocket_ioctlsocket(FSocketHandle, FIONREAD, &count) == SOCKET_ERROR) {
                 FLastError = WSocket_WSAGetLastError();

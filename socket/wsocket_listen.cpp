@@ -1,71 +1,36 @@
 // Serving: listening on a local address (TCP, UDP and raw sockets), accepting a connection,
 // adopting a connected handle, and waiting for the peer's close.
-#include <algorithm>
-#include <cctype>
-
 #include "socket/resolve.h"
 #include "socket/socket_library.h"
 #include "socket/wsocket.h"
 
 using namespace platform;
 
-namespace {
-
-// "raw_" followed by a protocol name or number asks for a raw socket of that protocol.
-bool NamesRawProtocol(const std::string& proto) {
-    static constexpr char kPrefix[] = "raw_";
-    if (proto.size() < 4) return false;
-    return std::equal(kPrefix, kPrefix + 4, proto.begin(), [](char expected, char c) {
-        return expected == std::tolower(static_cast<unsigned char>(c));
-    });
-}
-
-}  // namespace
-
 void TCustomWSocket::Listen() {
     auto refuse = [this](const char* funcName) {
         WSocket_WSASetLastError(WSAEINVAL);
         ReportSocketError(funcName);
     };
+    // A second listener on the same object would leave the first one accepting.
+    if (InUse()) return ReportError("Listen: Socket already in use");
     if (!FHasPort) return refuse("listen: port not assigned");
     if (!FHasProto) return refuse("listen: protocol not assigned");
     if (!FHasAddr) return refuse("listen: address not assigned");
 
-    try {
-        if (!FProtoReady) {
-            if (NamesRawProtocol(FProtoSpec)) {
-                FProtoNumber = ResolveProto(FProtoSpec.substr(4, 10));
-                FSocketType = SOCK_RAW;
-            } else {
-                FProtoNumber = ResolveProto(FProtoSpec);
-                FSocketType = FProtoNumber == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
-            }
-            FProtoReady = true;
-        }
-        if (!FPortReady) {
-            FPortNumber = ResolvePort(FPortSpec, FProtoSpec);
-            FSockAddr.sin_port = WSocket_htons(static_cast<platform::u_short>(FPortNumber));
-            FPortReady = true;
-        }
-        if (!FAddrReady) {
-            FSockAddr.sin_addr.s_addr = ResolveHost(FAddrSpec);
-            FAddrReady = true;
-        }
-    } catch (const ESocketException& e) {
-        return ReportError("Listen: " + e.Message());
-    }
+    if (!ResolveSettings(TOpening::Listen)) return;
 
     DiscardSendBuffers();
     FSocketHandle = WSocket_socket(AF_INET, FSocketType, FProtoNumber);
     if (FSocketHandle == INVALID_SOCKET) return ReportSocketError("socket");
+    OpenGuard opening(*this);
     if (FSocketType == SOCK_DGRAM && FReuseAddr) {
         int on = 1;
         if (WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
-            return ReportListenFailure("setsockopt(SO_REUSEADDR)");
+            return ReportSocketError("setsockopt(SO_REUSEADDR)");
     }
     if (WSocket_bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr),
                      sizeof FSockAddr) != 0)
-        return ReportListenFailure("Bind");
+        return ReportSocketError("Bind");
     SetState(wsBound);
 
     if (FSocketType == SOCK_STREAM) {
@@ -89,13 +54,13 @@ void TCustomWSocket::Listen() {
             DWORD returned = 0;
             if (WSocket_WSAIoctl(FSocketHandle, SIO_RCVALL, &on, sizeof on, nullptr, 0, &returned,
                                  nullptr, nullptr) != 0) {
-                ReportSocketError("WSAIoctl(SIO_RCVALL)");
-                return Close();
+                return ReportSocketError("WSAIoctl(SIO_RCVALL)");
             }
         }
         SOCKET handle = FSocketHandle;
         SetState(wsListening);
         SetState(wsConnected);
+        opening.Keep();
         HandleConnected(0);
         // A handler that closed the socket has ended this Listen.
         if (FSocketHandle != handle) return;
@@ -105,15 +70,22 @@ void TCustomWSocket::Listen() {
     if (FSocketType != SOCK_STREAM) FSelectEvents |= FD_READ | FD_WRITE;
     if (WSocket_WSAAsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, FSelectEvents) !=
         0)
-        ReportSocketError("WSAASyncSelect");
+        return ReportSocketError("WSAASyncSelect");
+    opening.Keep();
 }
 
-void TCustomWSocket::ReportListenFailure(const std::string& funcName) {
+TCustomWSocket::OpenGuard::~OpenGuard() {
+    if (handle_ == INVALID_SOCKET || socket_.FSocketHandle != handle_) return;
+    // The error being reported stays the platform's last one.
     int error = WSocket_WSAGetLastError();
-    WSocket_closesocket(FSocketHandle);
-    FSocketHandle = INVALID_SOCKET;
+    WSocket_closesocket(handle_);
+    socket_.FSocketHandle = INVALID_SOCKET;
     WSocket_WSASetLastError(error);
-    ReportSocketError(funcName);
+    if (socket_.FState == wsClosed) return;
+    try {
+        socket_.SetState(wsClosed);
+    } catch (...) {
+    }
 }
 
 SOCKET TCustomWSocket::Accept() {
@@ -125,8 +97,43 @@ SOCKET TCustomWSocket::Accept() {
     int length = sizeof FSockAddr;
     FAcceptedHandle =
         WSocket_accept(FSocketHandle, reinterpret_cast<sockaddr*>(&FSockAddr), &length);
-    if (FAcceptedHandle == INVALID_SOCKET) ReportSocketError("Accept");
-    return FAcceptedHandle;
+    if (FAcceptedHandle != INVALID_SOCKET) return FAcceptedHandle;
+    int error = WSocket_WSAGetLastError();
+    // Without a descriptor to spare the waiting connection would be announced again at once.
+    if (error == WSAEMFILE || error == WSAENOBUFS) RestAccepting();
+    FAcceptFailed = true;
+    WSocket_WSASetLastError(error);
+    ReportSocketError("Accept");
+    return INVALID_SOCKET;
+}
+
+namespace {
+
+constexpr std::uintptr_t kAcceptRestTimer = 1;
+constexpr unsigned kAcceptRestMs = 100;
+
+}  // namespace
+
+void TCustomWSocket::RestAccepting() {
+    WSocket_WSAAsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage,
+                           FSelectEvents & ~FD_ACCEPT);
+    SetTimer(FWindowHandle, kAcceptRestTimer, kAcceptRestMs);
+}
+
+void TCustomWSocket::ResumeAccepting() {
+    KillTimer(FWindowHandle, kAcceptRestTimer);
+    if (FState == wsListening && FSocketHandle != INVALID_SOCKET && !FPaused)
+        WSocket_WSAAsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, FSelectEvents);
+}
+
+void TCustomWSocket::ProcessAcceptEvent(const TMessage& msg) {
+    FAcceptFailed = false;
+    try {
+        HandleSessionAvailable(WSAGETSELECTERROR(msg.LParam));
+    } catch (const ESocketException&) {
+        // The handler has heard of its failed Accept; the listener goes on listening.
+        if (!FAcceptFailed) throw;
+    }
 }
 
 void TCustomWSocket::Dup(SOCKET newHandle) {

@@ -158,6 +158,9 @@ void TCustomWSocket::TriggerDataSent(std::uint16_t errCode) {
 }
 
 void TCustomWSocket::ProcessWriteEvent(const TMessage& msg) {
+    SOCKET handle = FSocketHandle;
     TryToSend();
-    if (FSendQueueEmpty) TriggerDataSent(WSAGETSELECTERROR(msg.LParam));
+    // A send that met the peer's reset has closed the connection: nothing more is reported of it.
+    if (FSendQueueEmpty && FSocketHandle == handle && FState != wsClosed)
+        TriggerDataSent(WSAGETSELECTERROR(msg.LParam));
 }

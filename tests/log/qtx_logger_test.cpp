@@ -109,6 +109,23 @@ TEST_F(QtxLoggerTest, TheEventAndTheDebugOutputWhenChosen) {
     EXPECT_EQ(seen, (std::vector<std::string>{std::to_string(loProtSpecDump) + " to the event"}));
 }
 
+TEST_F(QtxLoggerTest, AHandlerThatReplacesItselfFinishesItsLine) {
+    std::vector<std::string> seen;
+    // The captured text lives in the handler: freeing it while it runs would be seen here.
+    std::string firstName = "first handler with a name too long for the small-string buffer";
+    logger.SetLogOptions({loDestEvent});
+    logger.SetOnQtxLogEvent([&, firstName](platform::TComponent*, TLogOption,
+                                           const std::string& msg) {
+        logger.SetOnQtxLogEvent([&](platform::TComponent*, TLogOption, const std::string& line) {
+            seen.push_back("second " + line);
+        });
+        seen.push_back(firstName + " " + msg);
+    });
+    logger.Log(&sender, loProtSpecDump, "one");
+    logger.Log(&sender, loProtSpecDump, "two");
+    EXPECT_EQ(seen, (std::vector<std::string>{firstName + " one", "second two"}));
+}
+
 // Two loggers on two threads writing one file: every line arrives whole.
 TEST_F(QtxLoggerTest, SeveralWritersNeverMixTheirLines) {
     const std::string path = folder / "shared.log";

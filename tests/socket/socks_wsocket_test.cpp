@@ -114,6 +114,21 @@ TEST_F(SocksTest, Socks5SendsTheNameAndConnectsAtEverySplitOfTheAnswer) {
     }
 }
 
+TEST_F(SocksTest, OnDataSentTellsOfTheUsersSendingOnlyFromTheConnectOn) {
+    socket.OnDataSent = [this](TCustomWSocket*, std::uint16_t errCode) {
+        log.events.push_back("sent " + std::to_string(errCode));
+    };
+    StartSocks("5");
+    NextMessage();
+    Answer(Bytes({5, 0}));
+    NextMessage();
+    Answer(kSocks5Success);
+    ASSERT_TRUE(PumpUntil([&] { return log.Has("sent 0"); }));
+    PumpPending();
+    EXPECT_EQ(NegotiationEvents(),
+              (Events{"state wsConnected", "socks connected 0", "connected 0", "sent 0"}));
+}
+
 TEST_F(SocksTest, Socks5AnswersWithEveryBoundAddressTypeConnect) {
     const std::string answers[] = {
         Bytes({5, 0, 0, 3, 4}) + "name" + Bytes({0, 80}),
@@ -202,6 +217,7 @@ TEST_F(SocksTest, FailedNegotiationsReportTheirCodeThenConnectedThenClosedAndSen
     std::vector<Case> cases = {
         {"method version", "5", {Bytes({4, 0})}, 20002, "socks version error"},
         {"no method", "5", {Bytes({5, 0xFF})}, 20003, "authentification method not acceptable"},
+        {"method reply too long", "5", {Bytes({5, 0, 0})}, 20001, "too much data availaible"},
         {"refused credentials",
          "5",
          {Bytes({5, 2}), Bytes({1, 1})},

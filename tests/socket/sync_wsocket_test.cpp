@@ -67,6 +67,34 @@ TEST(SyncWait, TerminationEndsTheWait) {
     EXPECT_EQ(result, WaitEndedWithoutFlag);
 }
 
+using SyncWaitWithPeer = LoopbackTest;
+
+TEST_F(SyncWaitWithPeer, AHandlersExceptionEndsTheWaitAtItsCaller) {
+    struct Case {
+        const char* label;
+        std::function<void()> thrower;
+    } cases[] = {
+        {"socket error", [] { throw ESocketException("from the handler"); }},
+        {"any other", [] { throw std::runtime_error("from the handler"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Connect();
+        socket.OnSessionClosed = [&](TCustomWSocket*, std::uint16_t) { c.thrower(); };
+        ClosePeer();
+        bool never = false;
+        socket.SetWaitTimeout(5000);
+        std::string caught = "no exception";
+        try {
+            socket.WaitForFlag(never);
+        } catch (const std::exception& e) {
+            caught = e.what();
+        }
+        EXPECT_EQ(caught, "from the handler");
+        socket.Close();
+    }
+}
+
 using SyncWaitInHandler = LoopbackTest;
 
 TEST_F(SyncWaitInHandler, AHandlerWaitsForTheAnswerToItsQuestion) {

@@ -60,6 +60,20 @@ TEST_F(WSocketConnection, RefusedConnectReportsThroughTheEvents) {
                                   "connected 10061", "state wsClosed", "closed 0"}));
 }
 
+TEST_F(WSocketConnection, AConnectThatFailsAtOnceLeavesNoHandleBehind) {
+    // An address of no interface here: binding the local end fails.
+    socket.SetLocalAddr("192.0.2.1");
+    socket.SetAddr("127.0.0.1");
+    socket.SetPort(listener.Port());
+    EXPECT_EQ(ErrorTextOf([&] { socket.Connect(); }).rfind("Bind socket failed - ", 0), 0u);
+    EXPECT_EQ(socket.SocketHandle(), platform::INVALID_SOCKET);
+    EXPECT_EQ(socket.State(), wsClosed);
+    // So the object connects again without a Close.
+    socket.SetLocalAddr("");
+    Connect();
+    EXPECT_EQ(socket.State(), wsConnected);
+}
+
 TEST_F(WSocketConnection, SessionClosedHandlerMayConnectAgain) {
     bool retried = false;
     // From the refused connect's close, and then from the peer's close with a Close first.

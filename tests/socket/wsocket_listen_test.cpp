@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <memory>
@@ -98,10 +99,12 @@ TEST(ListeningSocket, LineEchoDiscardsALineAboveTheLimitAndGoesOn) {
         return received.size() >= 7 && received.compare(received.size() - 7, 7, "after\r\n") == 0;
     }));
     writer.join();
-    // Only the line's last piece, after the last discard, comes back; the server never held
-    // more than the limit and one byte, however much the platform had ready.
-    EXPECT_EQ(client.received, line.substr(0, line.size() % 65537) + "\r\nafter\r\n");
-    EXPECT_EQ(server.limitLengths, std::vector<int>(line.size() / 65537, 65537));
+    // No piece of the long line comes back; the server asked once, holding no more than the
+    // limit and one read, however much the platform had ready.
+    EXPECT_EQ(client.received, "after\r\n");
+    ASSERT_EQ(server.limitLengths.size(), 1u);
+    EXPECT_GT(server.limitLengths[0], 65536);
+    EXPECT_LE(server.limitLengths[0], 2 * 65536);
 }
 
 TEST(ListeningSocket, RefusalsAndStates) {
@@ -138,6 +141,128 @@ TEST(ListeningSocket, RefusalsAndStates) {
     EXPECT_EQ(adoptedLog.events.front(), "state wsConnected");
     EXPECT_FALSE(adoptedLog.Has("connected 0"));
     EXPECT_EQ(adopted.PeerAddr(), "127.0.0.1");
+}
+
+// A listening socket on 127.0.0.1 whose connections wait to be adopted.
+class AcceptingSocket {
+  public:
+    AcceptingSocket() {
+        listening_.SetAddr("127.0.0.1");
+        listening_.SetPort("0");
+        listening_.OnSessionAvailable = [this](TCustomWSocket* sender, std::uint16_t) {
+            accepted_.push_back(sender->Accept());
+        };
+        listening_.Listen();
+    }
+    std::string Port() { return listening_.LocalPortText(); }
+    // The next accepted connection's handle, or INVALID_SOCKET when none came within 5 s.
+    platform::SOCKET Next() {
+        if (!PumpUntil([&] { return !accepted_.empty(); })) return platform::INVALID_SOCKET;
+        platform::SOCKET handle = accepted_.front();
+        accepted_.erase(accepted_.begin());
+        return handle;
+    }
+
+  private:
+    TWSocket listening_;
+    std::vector<platform::SOCKET> accepted_;
+};
+
+TEST(ListeningSocket, ASecondListenOrDupLeavesNothingOfTheFirst) {
+    TWSocket socket;
+    socket.SetAddr("127.0.0.1");
+    socket.SetPort("0");
+    socket.Listen();
+    const std::string port = socket.LocalPortText();
+    EXPECT_EQ(ErrorTextOf([&] { socket.Listen(); }), "Listen: Socket already in use");
+    socket.Close();
+    // Nothing of the first Listen accepts any more.
+    int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(port)));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_NE(::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(probe);
+
+    // Dup onto a line-mode socket still open: the new connection starts with its own bytes.
+    Listener listener;
+    AcceptingSocket server;
+    TWSocket adopted;
+    adopted.SetLineMode(true);
+    std::vector<std::string> lines;
+    adopted.OnDataAvailable = [&](TCustomWSocket* sender, std::uint16_t) {
+        lines.push_back(sender->ReceiveText());
+    };
+    int first = ConnectTo(adopted, listener);
+    WriteAll(first, "unended");
+    PumpPending();
+    Client client(server.Port());
+    adopted.Dup(server.Next());
+    WriteAll(client.fd, "own\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return !lines.empty(); }));
+    EXPECT_EQ(lines, std::vector<std::string>{"own\r\n"});
+    ::close(first);
+}
+
+TEST(ListeningSocket, AnAdoptedConnectionClosedAfterSendingDeliversEverything) {
+    AcceptingSocket server;
+    Client client(server.Port());
+    TWSocket adopted;
+    adopted.Dup(server.Next());
+    const std::string data(8 << 20, 'd');
+    adopted.OnDataSent = [](TCustomWSocket* sender, std::uint16_t) { sender->Close(); };
+    adopted.Send(data.data(), static_cast<int>(data.size()));
+    std::string received;
+    std::thread reader([&] { received = ReadToEnd(client.fd); });
+    ASSERT_TRUE(PumpUntil([&] { return adopted.State() == wsClosed; }, 20000));
+    reader.join();
+    EXPECT_EQ(received.size(), data.size());
+}
+
+TEST(ListeningSocket, AnAcceptWithoutADescriptorToSpareLeavesTheListenerListening) {
+    for (bool withOnError : {false, true}) {
+        SCOPED_TRACE(withOnError ? "with OnError" : "without OnError");
+        TWSocket listening;
+        listening.SetAddr("127.0.0.1");
+        listening.SetPort("0");
+        int errors = 0;
+        if (withOnError) listening.OnError = [&](TCustomWSocket*) { ++errors; };
+        int announced = 0;
+        platform::SOCKET accepted = platform::INVALID_SOCKET;
+        listening.OnSessionAvailable = [&](TCustomWSocket* sender, std::uint16_t) {
+            ++announced;
+            accepted = sender->Accept();
+        };
+        listening.Listen();
+        // The sanitizers' checks want descriptors of their own the first time they meet a type:
+        // a first connection accepted and a refusal thrown in the open let them meet those here.
+        EXPECT_NE(ErrorTextOf([] { TWSocket().Accept(); }), "no exception");
+        Client first(listening.LocalPortText());
+        ASSERT_TRUE(PumpUntil([&] { return accepted != platform::INVALID_SOCKET; }));
+        TWSocket adoptedFirst;
+        adoptedFirst.Dup(accepted);
+        accepted = platform::INVALID_SOCKET;
+        announced = 0;
+
+        Client client(listening.LocalPortText());
+        // Every descriptor number from the lowest free one on is beyond the limit.
+        rlimit saved{};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        int lowestFree = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::close(lowestFree);
+        rlimit tight = saved;
+        tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        PumpPending();
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        EXPECT_LE(announced, 2);
+        EXPECT_EQ(listening.State(), wsListening);
+        EXPECT_EQ(errors, withOnError ? announced : 0);
+        ASSERT_TRUE(PumpUntil([&] { return accepted != platform::INVALID_SOCKET; }));
+        TWSocket adopted;
+        adopted.Dup(accepted);
+    }
 }
 
 TEST(ListeningSocket, UdpSendAndReceiveOnLoopback) {

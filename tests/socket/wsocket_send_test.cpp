@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -97,6 +99,9 @@ TEST_F(WSocketSend, ResetDuringDrainClosesOnceWithTheResetCode) {
     PumpPending();
     EXPECT_EQ(log.Count("closed 10054"), 1);
     EXPECT_EQ(log.Count("closed 0"), 0);
+    // The write event that found the reset reports no sending after the close.
+    auto closed = std::find(log.events.begin(), log.events.end(), "closed 10054");
+    EXPECT_EQ(std::find(closed, log.events.end(), "sent 0"), log.events.end());
 }
 
 TEST_F(WSocketSend, CloseFromOnSendDataStopsTheDrainWithOneSessionClosed) {
