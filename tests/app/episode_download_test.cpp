@@ -167,7 +167,7 @@ TEST_F(EpisodeDownloadTest, FailedDownloadsLeaveNoFileCountNothingAndAreListed) 
     // In English, and the next run starts a new list.
     app_.ClearRecord();
     monitor_->InEnglish();
-    while (monitor_->FeedCount() > 0)
+    for (int feeds = monitor_->FeedCount(); feeds > 0; --feeds)
         monitor_->DelEintrag(0);
     AddFeedOf({"missing.mp3"});
     episodes_.AddConnection(NormalResponse(404, "<html>not here</html>"));
@@ -463,7 +463,7 @@ TEST_F(EpisodeDownloadTest, ADownloadCutShortIsContinuedByTheNextRunOrStartedOve
         {"no validator", {}, {NormalResponse(200, bytes)}, bytes, ""},
     };
     for (const Case& c : cases) {
-        while (monitor_->FeedCount() > 0)
+        for (int feeds = monitor_->FeedCount(); feeds > 0; --feeds)
             monitor_->DelEintrag(0);
         const std::string name = std::string("cut-") + std::to_string(&c - cases) + ".mp3";
         // 2000 body bytes of 5000, then the connection closes.
