@@ -83,6 +83,7 @@ TEST(PinnedListLocationTest, AnExistingListBesideAFolderTheUserCannotWriteIsUsed
     const std::string programDir = program.Path() + "/";
     const std::string elsewhere = UserDataFolder() + "liste.pdl";
     ASSERT_EQ(chmod(program.Path().c_str(), 0555), 0);
+    // Without a list there, the data folder: which shows too that the child lost its root rights.
     EXPECT_EQ(LocationForAnUnprivilegedUser(programDir), elsewhere);
     ASSERT_EQ(chmod(program.Path().c_str(), 0755), 0);
     test_support::WriteTextFile(programDir + "liste.pdl", "1\r\nhttp://example.org/feed\r\n/tmp/");
