@@ -239,8 +239,9 @@ TEST(MessageLoopThreads, EachThreadHasItsOwnQueue) {
         });
         ready = true;
         MSG message;
-        for (;;) {
-            WaitForInput(-1);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() < deadline) {
+            WaitForInput(50);
             if (!PeekMessage(message)) continue;
             if (message.message == WM_QUIT) break;
             DispatchMessage(message);

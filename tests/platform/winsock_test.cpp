@@ -76,7 +76,8 @@ struct Pair {
                        FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
         int result = connect(ours, reinterpret_cast<sockaddr*>(&address), sizeof address);
         EXPECT_TRUE(result == 0 || WSAGetLastError() == WSAEWOULDBLOCK);
-        peer = ::accept(listener, nullptr, nullptr);
+        peer = test_support::AcceptWithin(listener, 5000);
+        EXPECT_GE(peer, 0);
         EXPECT_TRUE(receiver.PumpUntil(2));
         EXPECT_EQ(receiver.Events(), (std::vector<WORD>{FD_CONNECT, FD_WRITE}));
         receiver.replies.clear();
@@ -266,7 +267,8 @@ TEST(Winsock, HangupOfAnUnconnectedSocketIsNotThePeersClose) {
     EXPECT_FALSE(WaitForInput(20));
     ProcessPendingMessages();
     connect(ours, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int peer = ::accept(listener, nullptr, nullptr);
+    int peer = test_support::AcceptWithin(listener, 5000);
+    ASSERT_GE(peer, 0);
     ASSERT_TRUE(receiver.PumpUntil(1));
     ASSERT_EQ(::send(peer, "data", 4, 0), 4);
     ASSERT_TRUE(receiver.PumpUntil(2));

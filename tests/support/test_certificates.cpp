@@ -46,6 +46,7 @@ const TestCertificates& Certificates() {
         made.server = MakeServer(*folder, "server", "IP:127.0.0.1,DNS:localhost", 30);
         made.expired = MakeServer(*folder, "expired", "IP:127.0.0.1,DNS:localhost", -1);
         made.wrongHost = MakeServer(*folder, "wronghost", "DNS:other.example", 30);
+        made.namedOnly = MakeServer(*folder, "namedonly", "DNS:localhost", 30);
         return made;
     }();
     return certificates;

@@ -12,18 +12,44 @@
 #include "tests/support/send_all.h"
 
 namespace test_support {
-TlsTestServer::TlsTestServer(const CertificateAndKey& identity) {
-    // OpenSSL writes with write(): a client that has gone must not end the test program.
-    ::signal(SIGPIPE, SIG_IGN);
+namespace {
+
+std::shared_ptr<SSL_CTX> ServerContext(const CertificateAndKey& identity) {
     std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
     if (!context ||
         SSL_CTX_use_certificate_chain_file(context.get(), identity.certificateFile.c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(context.get(), identity.keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
         throw std::runtime_error("TLS test server: cannot load " + identity.certificateFile);
-    context_ = context;
+    return context;
+}
 
+// Hands the second name's certificate to the clients that ask for that name.
+int ChooseIdentity(SSL* ssl, int*, void* argument) {
+    const auto* hosted = static_cast<const std::pair<std::string, SSL_CTX*>*>(argument);
+    const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+    if (name && hosted->first == name) SSL_set_SSL_CTX(ssl, hosted->second);
+    return SSL_TLSEXT_ERR_OK;
+}
+
+}  // namespace
+
+TlsTestServer::TlsTestServer(const CertificateAndKey& identity) {
+    // OpenSSL writes with write(): a client that has gone must not end the test program.
+    ::signal(SIGPIPE, SIG_IGN);
+    context_ = ServerContext(identity);
     listenFd_ = ListenOnLoopback(16, port_);
     acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+TlsTestServer::TlsTestServer(const CertificateAndKey& identity, const std::string& sniName,
+                             const CertificateAndKey& sniIdentity)
+    : TlsTestServer(identity) {
+    auto sniContext = ServerContext(sniIdentity);
+    hosted_ = {sniName, sniContext.get()};
+    sniContext_ = sniContext;
+    auto* context = static_cast<SSL_CTX*>(context_.get());
+    SSL_CTX_set_tlsext_servername_callback(context, ChooseIdentity);
+    SSL_CTX_set_tlsext_servername_arg(context, &hosted_);
 }
 
 TlsTestServer::~TlsTestServer() {

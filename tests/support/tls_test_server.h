@@ -3,8 +3,9 @@
 // given certificate, reads one request (up to its blank line), sends its response and ends the
 // connection with close_notify or by a bare TCP close; or it skips TLS and sends its bytes in
 // clear at once. A handshake that fails leaves the client time to read the server's alert. A
-// connection without a script is closed at once. Every wait is bounded (5 s per
-// read, 50 ms polls while idle); the destructor ends all of them.
+// server may host a second name, whose certificate goes to the clients that ask for that name
+// (SNI). A connection without a script is closed at once. Every wait is bounded (5 s per read,
+// 50 ms polls while idle); the destructor ends all of them.
 #pragma once
 
 #include <atomic>
@@ -14,9 +15,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/support/test_certificates.h"
+
+struct ssl_ctx_st;
 
 namespace test_support {
 
@@ -33,6 +37,9 @@ struct TlsScript {
 class TlsTestServer {
   public:
     explicit TlsTestServer(const CertificateAndKey& identity);  // throws when it cannot listen
+    // Clients that name sniName get sniIdentity, the others identity.
+    TlsTestServer(const CertificateAndKey& identity, const std::string& sniName,
+                  const CertificateAndKey& sniIdentity);
     ~TlsTestServer();
     TlsTestServer(const TlsTestServer&) = delete;
     TlsTestServer& operator=(const TlsTestServer&) = delete;
@@ -47,6 +54,8 @@ class TlsTestServer {
     void Serve(int fd, TlsScript script);
 
     std::shared_ptr<void> context_;
+    std::shared_ptr<void> sniContext_;
+    std::pair<std::string, ssl_ctx_st*> hosted_;  // the second name and its context
     int listenFd_ = -1;
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};

@@ -23,6 +23,7 @@ class ProgramRun {
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;
 
+    pid_t Pid() const { return pid_; }
     void Signal(int signal);
     // Collects the output until the child ends; throws std::runtime_error (after killing it) when
     // it has not ended within timeout.
