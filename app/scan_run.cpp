@@ -234,9 +234,9 @@ void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItem
         ++downloadNumber_;
         const std::uint16_t countBefore = NewFileCount;
         ++NewFileCount;
-        const bool landed = DownloadEpisode
-                                ? DownloadEpisode(item.enclosureUrl, path)
-                                : DownloadFile(item.enclosureUrl, path, {feedUrl, episode.identity});
+        const bool landed =
+            DownloadEpisode ? DownloadEpisode(item.enclosureUrl, path)
+                            : DownloadFile(item.enclosureUrl, path, {feedUrl, episode.identity});
         // Only what landed is new; "cancel current" may already have taken the count back.
         if (!landed) {
             NewFileCount = countBefore;
@@ -246,7 +246,8 @@ void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItem
         --summary.pending;
         // The feed's last download that lands with all before it leaves nothing of the document
         // to do: its validators go into the same transaction.
-        const bool feedDone = allLanded && &episode == &plan.downloads.back() && plan.waiting.empty();
+        const bool feedDone =
+            allLanded && &episode == &plan.downloads.back() && plan.waiting.empty();
         if (EpisodeHistory* store = UsableHistory())
             store->RecordDownload(feedUrl,
                                   {episode.identity, EpisodeFate::Downloaded, episode.fileName,

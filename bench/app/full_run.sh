@@ -21,74 +21,19 @@ cli="$build_dir/app/cli/podcast-downloader-cli"
 
 # shellcheck source=bench/local_nginx.sh
 source "$repo/bench/local_nginx.sh"
+# shellcheck source=bench/app/episode_runs.sh
+source "$repo/bench/app/episode_runs.sh"
 start_local_nginx
 base="http://127.0.0.1:$port"
 
-mkdir -p "$work/www/feeds" "$work/www/episodes" "$work/program"
-for i in $(seq -f "%03g" "$feeds"); do
-  head -c "$episode_bytes" /dev/urandom >"$work/www/episodes/episode-$i.mp3"
-  cat >"$work/www/feeds/show-$i.xml" <<EOF
-<?xml version="1.0" encoding="UTF-8"?>
-<rss version="2.0"><channel><title>Show $i</title>
-<item><title>Episode $i</title>
-<enclosure url="$base/episodes/episode-$i.mp3" length="$episode_bytes" type="audio/mpeg"/>
-</item></channel></rss>
-EOF
-done
+make_feeds "$base"
 
 wait_for_nginx "$base/feeds/show-001.xml"
 
-# The list file: the count, one feed per line, then the download folder without a line end.
-write_list() {
-  downloads=$1
-  {
-    printf '%d\r\n' "$feeds"
-    for i in $(seq -f "%03g" "$feeds"); do printf '%s\r\n' "$base/feeds/show-$i.xml"; done
-    printf '%s' "$downloads/"
-  } >"$work/program/liste.pdl"
-}
-write_list "$work/downloads"
+write_list "$base" "$work/downloads"
 
 # The feed fetch honours the proxy variables; the local server is reached directly.
 export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
-
-# Runs a program once under GNU time and prints one line of figures.
-measure() {
-  local name=$1
-  shift
-  /usr/bin/time -v -o "$work/time.txt" "$@" | sed 's/^/  /'
-  awk -v name="$name" -F': ' '
-    /Elapsed \(wall clock\) time/ {
-      n = split($2, part, ":"); wall = 0
-      for (i = 1; i <= n; ++i) wall = wall * 60 + part[i]
-    }
-    /User time \(seconds\)/ { user = $2 }
-    /System time \(seconds\)/ { sys = $2 }
-    /Maximum resident set size/ { rss = $2 }
-    END {
-      printf "%s: wall %.2f s, CPU %.2f s (user %.2f, system %.2f), peak RSS %.1f MiB\n",
-             name, wall, user + sys, user, sys, rss / 1024
-    }' "$work/time.txt"
-}
-
-# Every episode is in the download folder with the server's bytes, and nothing else is.
-check_downloads() {
-  local count
-  count=$(find "$downloads" -type f | wc -l)
-  if [ "$count" -ne "$feeds" ]; then
-    echo "FAILED: $count files in the download folder, expected $feeds" >&2
-    exit 1
-  fi
-  for i in $(seq -f "%03g" "$feeds"); do
-    local file="$downloads/episode-$i.mp3"
-    if [ "$(stat -c %s "$file" 2>/dev/null)" != "$episode_bytes" ] ||
-      ! cmp -s "$file" "$work/www/episodes/episode-$i.mp3"; then
-      echo "FAILED: $file is missing or differs from the server's" >&2
-      exit 1
-    fi
-  done
-  echo "  all $feeds episodes present, $episode_bytes bytes each, equal to the server's"
-}
 
 echo "$feeds feeds with one new $((episode_bytes / 1024)) KiB episode each, nginx on $base"
 cat "$work/www/episodes"/* >/dev/null  # warm-up: the episodes are in the page cache
@@ -97,7 +42,10 @@ check_downloads
 measure "window program, run 2, nothing new       " "$bench" "$work/program"
 check_downloads
 
-write_list "$work/downloads-cli"
+# A fresh start for the command-line program: the episode history would remember the window
+# program's downloads and find nothing new.
+write_list "$base" "$work/downloads-cli"
+rm -f "$work/program/liste.pdl.history"*
 cli_run=("$cli" --quiet --list-file "$work/program/liste.pdl")
 measure "command line,   run 1, $feeds new episodes" "${cli_run[@]}"
 check_downloads
