@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "app/resume_range.h"
 #include "platform/application.h"
 
 namespace app {
@@ -28,9 +29,12 @@ std::unique_ptr<platform::UrlRequest> StartFeedFetch(platform::UrlSession& sessi
     if (!lower.starts_with("http://") && !lower.starts_with("https://")) return nullptr;
     platform::UrlRequestOptions options;
     options.maxBodyBytes = kMaxFeedDocumentBytes;
-    if (!validators.etag.empty()) options.headers.push_back("If-None-Match: " + validators.etag);
-    if (!validators.lastModified.empty())
-        options.headers.push_back("If-Modified-Since: " + validators.lastModified);
+    const auto ask = [&](const char* field, const std::string& value) {
+        if (!value.empty() && IsPlainHeaderValue(value))
+            options.headers.push_back(field + value);
+    };
+    ask("If-None-Match: ", validators.etag);
+    ask("If-Modified-Since: ", validators.lastModified);
     return session.StartUrl(requestUrl, options);
 }
 

@@ -1,5 +1,6 @@
 #include "app/resume_range.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace app {
@@ -35,6 +36,13 @@ std::optional<std::int64_t> WholeNumber(std::string_view text) {
 
 }  // namespace
 
+bool IsPlainHeaderValue(std::string_view text) {
+    return std::none_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
 std::optional<std::string_view> HeaderValue(const std::vector<std::string>& headerLines,
                                             std::string_view name) {
     for (const std::string& line : headerLines) {
@@ -47,10 +55,11 @@ std::optional<std::string_view> HeaderValue(const std::vector<std::string>& head
 
 std::string RangeValidatorOf(const std::vector<std::string>& headerLines) {
     const std::optional<std::string_view> etag = HeaderValue(headerLines, "ETag");
-    if (etag && etag->size() >= 2 && etag->front() == '"' && etag->back() == '"')
+    if (etag && etag->size() >= 2 && etag->front() == '"' && etag->back() == '"' &&
+        IsPlainHeaderValue(*etag))
         return std::string(*etag);
     const std::optional<std::string_view> modified = HeaderValue(headerLines, "Last-Modified");
-    return modified ? std::string(*modified) : std::string();
+    return modified && IsPlainHeaderValue(*modified) ? std::string(*modified) : std::string();
 }
 
 std::vector<std::string> ResumeRequestLines(std::int64_t from, const std::string& validator) {

@@ -23,6 +23,10 @@ std::vector<std::string> ResumeRequestLines(std::int64_t from, const std::string
 bool ContinuesAt(const std::vector<std::string>& headerLines, std::int64_t from,
                  std::int64_t expectedTotal);
 
+// Whether text may go into a header line as a value sent back: no control bytes, so a value a
+// server (or a damaged history) gave cannot start a line of its own.
+bool IsPlainHeaderValue(std::string_view text);
+
 // The value of the first header line called name (compared without case), trimmed.
 std::optional<std::string_view> HeaderValue(const std::vector<std::string>& headerLines,
                                             std::string_view name);
