@@ -3,26 +3,11 @@
 #include <algorithm>
 #include <charconv>
 
+#include "http/url.h"
+#include "socket/resolve.h"
+
 namespace app {
 namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
-std::string_view Trimmed(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 // A decimal number that is the whole of text; nothing for anything else (signs included).
 std::optional<std::int64_t> WholeNumber(std::string_view text) {
@@ -43,23 +28,24 @@ bool IsPlainHeaderValue(std::string_view text) {
     });
 }
 
-std::optional<std::string_view> HeaderValue(const std::vector<std::string>& headerLines,
-                                            std::string_view name) {
+std::optional<std::string> HeaderValue(const std::vector<std::string>& headerLines,
+                                       std::string_view name) {
+    const std::string wanted = LowerCase(std::string(name));
     for (const std::string& line : headerLines) {
         const std::size_t colon = line.find(':');
-        if (colon != std::string::npos && EqualNoCase(Trimmed(line.substr(0, colon)), name))
-            return Trimmed(std::string_view(line).substr(colon + 1));
+        if (colon != std::string::npos && LowerCase(TrimBlanks(line.substr(0, colon))) == wanted)
+            return TrimBlanks(line.substr(colon + 1));
     }
     return std::nullopt;
 }
 
 std::string RangeValidatorOf(const std::vector<std::string>& headerLines) {
-    const std::optional<std::string_view> etag = HeaderValue(headerLines, "ETag");
+    const std::optional<std::string> etag = HeaderValue(headerLines, "ETag");
     if (etag && etag->size() >= 2 && etag->front() == '"' && etag->back() == '"' &&
         IsPlainHeaderValue(*etag))
-        return std::string(*etag);
-    const std::optional<std::string_view> modified = HeaderValue(headerLines, "Last-Modified");
-    return modified && IsPlainHeaderValue(*modified) ? std::string(*modified) : std::string();
+        return *etag;
+    const std::optional<std::string> modified = HeaderValue(headerLines, "Last-Modified");
+    return modified && IsPlainHeaderValue(*modified) ? *modified : std::string();
 }
 
 std::vector<std::string> ResumeRequestLines(std::int64_t from, const std::string& validator) {
@@ -69,16 +55,15 @@ std::vector<std::string> ResumeRequestLines(std::int64_t from, const std::string
 bool ContinuesAt(const std::vector<std::string>& headerLines, std::int64_t from,
                  std::int64_t expectedTotal) {
     // "bytes <first>-<last>/<total>"
-    const std::optional<std::string_view> range = HeaderValue(headerLines, "Content-Range");
+    const std::optional<std::string> range = HeaderValue(headerLines, "Content-Range");
     if (!range || !range->starts_with("bytes ")) return false;
-    const std::string_view spec = Trimmed(range->substr(6));
-    const std::size_t dash = spec.find('-');
-    const std::size_t slash = spec.find('/');
-    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash)
-        return false;
-    const auto first = WholeNumber(spec.substr(0, dash));
-    const auto last = WholeNumber(spec.substr(dash + 1, slash - dash - 1));
-    const auto total = WholeNumber(spec.substr(slash + 1));
+    const std::string byteRange = TrimBlanks(range->substr(6));
+    const std::size_t dash = byteRange.find('-');
+    const std::size_t slash = byteRange.find('/');
+    if (dash == std::string::npos || slash == std::string::npos || slash < dash) return false;
+    const auto first = WholeNumber(std::string_view(byteRange).substr(0, dash));
+    const auto last = WholeNumber(std::string_view(byteRange).substr(dash + 1, slash - dash - 1));
+    const auto total = WholeNumber(std::string_view(byteRange).substr(slash + 1));
     return first && last && total && *first == from && *last + 1 == *total && *last >= *first &&
            (expectedTotal == -1 || *total == expectedTotal);
 }

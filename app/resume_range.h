@@ -28,7 +28,7 @@ bool ContinuesAt(const std::vector<std::string>& headerLines, std::int64_t from,
 bool IsPlainHeaderValue(std::string_view text);
 
 // The value of the first header line called name (compared without case), trimmed.
-std::optional<std::string_view> HeaderValue(const std::vector<std::string>& headerLines,
-                                            std::string_view name);
+std::optional<std::string> HeaderValue(const std::vector<std::string>& headerLines,
+                                       std::string_view name);
 
 }  // namespace app
