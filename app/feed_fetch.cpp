@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "app/resume_range.h"
 #include "platform/application.h"
@@ -19,27 +20,31 @@ std::string AsciiLower(std::string text) {
     return text;
 }
 
-// The request for a feed, sent; nullptr when its address is none the reader may open.
+// The header lines that ask whether the feed changed since the answer validators came from;
+// none without validators (a value with control bytes is never sent back).
+std::vector<std::string> ConditionalHeaders(const FeedValidators& validators) {
+    std::vector<std::string> lines;
+    const auto ask = [&](const char* field, const std::string& value) {
+        if (!value.empty() && IsPlainHeaderValue(value)) lines.push_back(field + value);
+    };
+    ask("If-None-Match: ", validators.etag);
+    ask("If-Modified-Since: ", validators.lastModified);
+    return lines;
+}
+
+// The request for a feed, sent with the given header lines; nullptr when its address is none the
+// reader may open.
 std::unique_ptr<platform::UrlRequest> StartFeedFetch(platform::UrlSession& session,
                                                      const std::string& feedUrl,
-                                                     const FeedValidators& validators) {
+                                                     std::vector<std::string> headers) {
     // Without a scheme of its own the reader would guess one.
     const std::string requestUrl = FeedRequestUrl(feedUrl);
     const std::string lower = AsciiLower(requestUrl);
     if (!lower.starts_with("http://") && !lower.starts_with("https://")) return nullptr;
     platform::UrlRequestOptions options;
     options.maxBodyBytes = kMaxFeedDocumentBytes;
-    const auto ask = [&](const char* field, const std::string& value) {
-        if (!value.empty() && IsPlainHeaderValue(value))
-            options.headers.push_back(field + value);
-    };
-    ask("If-None-Match: ", validators.etag);
-    ask("If-Modified-Since: ", validators.lastModified);
+    options.headers = std::move(headers);
     return session.StartUrl(requestUrl, options);
-}
-
-bool AnyOf(const FeedValidators& validators) {
-    return !validators.etag.empty() || !validators.lastModified.empty();
 }
 
 FetchedFeed ReadFeedDocument(platform::UrlRequest* request, bool conditional) {
@@ -83,7 +88,10 @@ FetchedFeed FetchFeedDocument(const std::string& feedUrl, platform::UrlReaderTim
                               const FeedValidators& validators) {
     auto session = platform::UrlSession::Open(kAgent, timeouts);
     if (!session) return {};
-    return ReadFeedDocument(StartFeedFetch(*session, feedUrl, validators).get(), AnyOf(validators));
+    std::vector<std::string> headers = ConditionalHeaders(validators);
+    const bool conditional = !headers.empty();
+    return ReadFeedDocument(StartFeedFetch(*session, feedUrl, std::move(headers)).get(),
+                            conditional);
 }
 
 FeedPrefetch::FeedPrefetch(std::size_t inFlight, ValidatorsOf validatorsOf,
@@ -95,8 +103,9 @@ FeedPrefetch::FeedPrefetch(std::size_t inFlight, ValidatorsOf validatorsOf,
 FeedPrefetch::~FeedPrefetch() = default;
 
 FeedPrefetch::Started FeedPrefetch::Start(const std::string& feedUrl) {
-    const FeedValidators validators = validatorsOf_(feedUrl);
-    return {feedUrl, AnyOf(validators), StartFeedFetch(*session_, feedUrl, validators)};
+    std::vector<std::string> headers = ConditionalHeaders(validatorsOf_(feedUrl));
+    const bool conditional = !headers.empty();
+    return {feedUrl, conditional, StartFeedFetch(*session_, feedUrl, std::move(headers))};
 }
 
 FetchedFeed FeedPrefetch::Take(const FeedAt& feedAt, std::size_t position) {
