@@ -239,7 +239,8 @@ bool TCustomTlsWSocket::HandleDataAvailable(std::uint16_t errCode) {
         if (!SessionIs(generation) || FTlsPhase != tlsEstablished) return true;
         // A handler that read nothing is not offered the same bytes again.
         if (FPlainReadCount == readBefore || !FSession->HasUnreadInput()) return true;
-        if (oneOffer) break;
+        // Even the drain before a close stops at a pause: the rest is offered on Resume.
+        if (oneOffer || FPaused) break;
     }
     OfferLater();
     return true;
