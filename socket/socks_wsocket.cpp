@@ -186,9 +186,9 @@ bool TCustomSocksWSocket::HandleDataAvailable(std::uint16_t errCode) {
 bool TCustomSocksWSocket::ReadReply(socks::ReplyKind kind) {
     int limit = socks::ReadLimit(kind, FSocksReplyCount, kReplyBufferSize - FSocksReplyCount);
     int count = TCustomWSocket::ReceiveLowLevel(FSocksReplyBuffer + FSocksReplyCount, limit, 0);
-    if (count < 0) FLastError = WSocket_WSAGetLastError();
+    if (count < 0) SetLastError(WSocket_WSAGetLastError());
     if (count <= 0) return false;
-    FReadCount += count;
+    CountReceived(count);
     FSocksReplyCount += count;
     return true;
 }

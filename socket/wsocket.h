@@ -256,6 +256,10 @@ class TCustomWSocket : public platform::TComponent {
     // Before a graceful close: the bytes queued in the platform still reach the peer.
     void KeepQueuedBytesAtClose();
     void ApplyKeepAlive();
+    // Bytes a layer received past the base's Receive count as read all the same.
+    void CountReceived(int count) { FReadCount += count; }
+    // A layer put bytes on the send chain itself: the next write event drains them.
+    void MarkSendQueued() { FSendQueueEmpty = false; }
     // The next Connect goes to these addresses (tried as for a name) and port instead of Addr
     // and Port, which a layer keeps for itself (the destination a proxy is asked for).
     void SetConnectTarget(const std::vector<TSocketAddress>& addresses, int port);
@@ -328,7 +332,6 @@ class TCustomWSocket : public platform::TComponent {
     std::string FDnsResult;
     std::vector<std::string> FDnsResultList;
     int FSendFlagsValue = 0;
-    int FLastError = 0;
     platform::HWND FWindowHandle = 0;
     alignas(hostent) alignas(
         platform::SOCKADDR_INET) char FLookupReplyBuffer[platform::MAXGETHOSTSTRUCT + 1] = {};
@@ -361,8 +364,6 @@ class TCustomWSocket : public platform::TComponent {
     int FKeepAliveTime = 30000;
     int FKeepAliveInterval = 1000;
     int FListenBacklog = 5;
-    bool FSendQueueEmpty = true;
-    int FReadCount = 0;
     bool FPaused = false;
     bool FCloseStarted = false;
     int FQueuedByteCount = 0;
@@ -401,4 +402,10 @@ class TCustomWSocket : public platform::TComponent {
     // The name of the last completed lookup, whose results a Connect to that name takes.
     std::string FLookedUpName;
     std::string FPendingLookupName;
+
+  private:
+    // The layers reach these through LastError/SetLastError, CountReceived and MarkSendQueued.
+    int FLastError = 0;
+    bool FSendQueueEmpty = true;
+    int FReadCount = 0;
 };
