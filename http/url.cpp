@@ -46,21 +46,27 @@ void SplitUserInfo(const std::string& userInfo, std::string& User, std::string& 
     }
 }
 
+// The text of an IPv6 address: hexadecimal digits, points and at least leastColons colons.
+bool LooksLikeIPv6(const std::string& text, int leastColons) {
+    static constexpr std::string_view kAddressCharacters = "0123456789abcdefABCDEF:.";
+    return std::count(text.begin(), text.end(), ':') >= leastColons &&
+           text.find_first_not_of(kAddressCharacters) == std::string::npos;
+}
+
 // An IPv6 address stands in brackets, a port after them; written without brackets (as a proxy
 // text may be) it has no port, since its colons would leave none to tell.
 bool SplitIPv6Host(const std::string& hostPort, std::string& Host, std::string& Port) {
     if (!hostPort.empty() && hostPort[0] == '[') {
         auto close = hostPort.find(']');
-        if (close == std::string::npos) return false;
+        // Brackets around anything else are no address: the host is split as any other.
+        if (close == std::string::npos || !LooksLikeIPv6(hostPort.substr(1, close - 1), 1))
+            return false;
         Host = hostPort.substr(1, close - 1);
         if (close + 1 < hostPort.size() && hostPort[close + 1] == ':')
             Port = hostPort.substr(close + 2);
         return true;
     }
-    static constexpr std::string_view kAddressCharacters = "0123456789abcdefABCDEF:.";
-    if (std::count(hostPort.begin(), hostPort.end(), ':') < 2 ||
-        hostPort.find_first_not_of(kAddressCharacters) != std::string::npos)
-        return false;
+    if (!LooksLikeIPv6(hostPort, 2)) return false;
     Host = hostPort;
     return true;
 }
@@ -161,7 +167,7 @@ std::string LowerCase(std::string text) {
 }
 
 std::string UrlHost(const std::string& host) {
-    return host.find(':') == std::string::npos ? host : "[" + host + "]";
+    return LooksLikeIPv6(host, 1) ? "[" + host + "]" : host;
 }
 
 std::string DefaultPort(const std::string& scheme) {

@@ -89,6 +89,10 @@ class DualLoopback {
 // A socket whose connect goes to chosen addresses, as a name with them would.
 class AimedSocket : public TWSocket {
   public:
+    // As if the last lookup had found these addresses.
+    void ReplaceLookupResults(const std::vector<std::string>& addresses) {
+        FDnsResultList = addresses;
+    }
     void ConnectTo(const std::vector<std::string>& addresses, const std::string& port) {
         std::vector<TSocketAddress> targets;
         for (const auto& text : addresses)
@@ -150,6 +154,26 @@ TEST(IPv6Socket, SocksServerGivenByItsIPv6AddressIsGreeted) {
     EXPECT_EQ(std::string(greeting, 3), std::string("\x05\x01\x00", 3));
     socket.Close();
     ::close(peer);
+    ::close(server);
+}
+
+TEST(IPv6Socket, ConnectToTheNameJustLookedUpTakesTheLookupsAddresses) {
+    int port = 0;
+    int server = ListenAt(AF_INET6, port, 1);
+    ASSERT_GE(server, 0) << "cannot listen on ::1";
+    AimedSocket socket;
+    bool looked = false;
+    socket.OnDnsLookupDone = [&](TCustomWSocket*, std::uint16_t) { looked = true; };
+    socket.StartLookup("localhost");
+    ASSERT_TRUE(PumpUntil([&] { return looked; }));
+    // localhost is 127.0.0.1 to the resolver: reaching ::1 shows no second lookup was made.
+    socket.ReplaceLookupResults({"::1"});
+    socket.SetAddr("localhost");
+    socket.SetPort(std::to_string(port));
+    socket.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return socket.State() == wsConnected; }));
+    EXPECT_EQ(socket.PeerAddr(), "::1");
+    socket.Close();
     ::close(server);
 }
 
