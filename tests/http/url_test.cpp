@@ -36,6 +36,9 @@ TEST(SplitUrlTest, SplitsAbsoluteAddresses) {
     EXPECT_EQ(Split("::1"), (Parts{"", "", "", "::1", "", ""}));
     EXPECT_EQ(Split("[::1]:3128"), (Parts{"", "", "", "::1", "3128", ""}));
     EXPECT_EQ(Split("http://host:80:90/"), (Parts{"http", "", "", "host:80", "90", "/"}));
+    EXPECT_EQ(Split("http://[no-address]:81/"), (Parts{"http", "", "", "[no-address]", "81", "/"}));
+    EXPECT_EQ(UrlHost("::1"), "[::1]");
+    EXPECT_EQ(UrlHost("host"), "host");
     // No percent-decoding.
     EXPECT_EQ(Split("http://h/a%20b"), (Parts{"http", "", "", "h", "", "/a%20b"}));
 }
