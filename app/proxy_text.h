@@ -12,7 +12,8 @@ namespace app {
 // host, which the client logs in with. Any other text names the HTTP proxy ("host", "host:port" or
 // "http://host:port"), the empty text a direct connection; written with "user:password@" before
 // the host it also gives the credentials the proxy is answered with. Every call sets all proxy
-// settings of the client, so nothing of an earlier text is left behind.
+// settings of the client, so nothing of an earlier text is left behind. An IPv6 host stands in
+// brackets ("[::1]:3128"), or without them when no port follows ("::1").
 void ApplyProxyText(THttpCli& client, const std::string& text);
 
 }  // namespace app

@@ -1,6 +1,7 @@
 // The client object: construction, properties, event raisers, the state change and the three
 // private messages of its hidden window, and the one exit by which a request ends.
 #include "http/http_cli.h"
+#include "socket/resolve.h"
 
 namespace {
 
@@ -114,7 +115,9 @@ void THttpCli::SetRequestVer(const std::string& value) {
 
 void THttpCli::ApplyConnectSettings() {
     TWSocket& socket = *ctrlSocket_;
-    socket.SetAddr(resolvedAddress_);
+    // Directly, the socket takes every address its lookup found, and tries them in turn; a SOCKS
+    // server is given the one address (or the name) it is asked for.
+    socket.SetAddr(TrimBlanks(SocksServer).empty() ? connectHost_ : resolvedAddress_);
     socket.SetLocalAddr(LocalAddr);
     socket.SetPort(connectPort_);
     socket.SetProto("tcp");

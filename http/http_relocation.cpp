@@ -29,7 +29,8 @@ std::string THttpCli::RequestAddress() const {
     // Through a proxy the target is the absolute address already.
     if (!Proxy.empty()) return targetPath_;
     const bool defaultPort = urlPort_.empty() || urlPort_ == DefaultPort(urlScheme_);
-    return urlScheme_ + "://" + urlHost_ + (defaultPort ? "" : ":" + urlPort_) + targetPath_;
+    return urlScheme_ + "://" + UrlHost(urlHost_) + (defaultPort ? "" : ":" + urlPort_) +
+           targetPath_;
 }
 
 void THttpCli::HandleLocationHeader(const std::string& value) {
@@ -69,8 +70,8 @@ void THttpCli::SetRelocationTarget(const std::string& target) {
         connectPort_ = urlPort_;
     } else {
         // The connection stays with the proxy; the request line carries the absolute address.
-        targetPath_ =
-            parts.proto + "://" + parts.host + (parts.port.empty() ? "" : ":" + parts.port) + path;
+        targetPath_ = parts.proto + "://" + UrlHost(parts.host) +
+                      (parts.port.empty() ? "" : ":" + parts.port) + path;
     }
     if (!parts.user.empty() && !parts.pass.empty()) {
         effectiveUser_ = parts.user;

@@ -28,7 +28,7 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
     addIf(hasBody && !ContentTypePost.empty(), "Content-Type: " + ContentTypePost);
     addIf(!Agent.empty(), "User-Agent: " + Agent);
     lines.push_back(
-        "Host: " + urlHost_ +
+        "Host: " + UrlHost(urlHost_) +
         (urlPort_.empty() || urlPort_ == DefaultPort(urlScheme_) ? "" : ":" + urlPort_));
     addIf(NoCache, "Pragma: no-cache");
     // Inside a tunnel the origin server reads the request: nothing meant for the proxy goes there.

@@ -14,7 +14,7 @@ void THttpCli::ComputeTarget() {
         // The request line carries the absolute address; the connection goes to the proxy.
         urlPort_ = port.empty() ? DefaultPort(proto) : port;
         documentName_ = path;
-        targetPath_ = (proto.empty() ? "http" : proto) + "://" + host +
+        targetPath_ = (proto.empty() ? "http" : proto) + "://" + UrlHost(host) +
                       (port.empty() ? "" : ":" + port) + path;
         std::string proxyProto, proxyUser, proxyPass, proxyHost, proxyPort, proxyPath;
         SplitUrl(Proxy, proxyProto, proxyUser, proxyPass, proxyHost, proxyPort, proxyPath);

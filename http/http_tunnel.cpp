@@ -20,7 +20,7 @@ void OriginOf(const std::string& address, std::string& host, std::string& port) 
 std::string THttpCli::TunnelOrigin() const {
     std::string host, port;
     OriginOf(targetPath_, host, port);
-    return host + ":" + port;
+    return UrlHost(host) + ":" + port;
 }
 
 std::string THttpCli::TargetPathToSend() const {

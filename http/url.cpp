@@ -36,23 +36,7 @@ std::string ResolveParentForm(const std::string& url, const std::string& current
     return directory + rest;
 }
 
-void SplitAuthority(const std::string& authority, std::string& User, std::string& Pass,
-                    std::string& Host, std::string& Port) {
-    auto colon = authority.rfind(':');
-    auto at = authority.rfind('@');
-    if (colon == std::string::npos && at == std::string::npos) {
-        Host = authority;
-        return;
-    }
-    if (colon != std::string::npos && (at == std::string::npos || colon > at)) {
-        Port = authority.substr(colon + 1);
-        auto hostStart = at == std::string::npos ? 0 : at + 1;
-        Host = authority.substr(hostStart, colon - hostStart);
-        if (at == std::string::npos) return;
-    } else {
-        Host = authority.substr(at + 1);
-    }
-    std::string userInfo = authority.substr(0, at);
+void SplitUserInfo(const std::string& userInfo, std::string& User, std::string& Pass) {
     auto separator = userInfo.find(':');
     if (separator == std::string::npos) {
         User = userInfo;
@@ -60,6 +44,54 @@ void SplitAuthority(const std::string& authority, std::string& User, std::string
         User = userInfo.substr(0, separator);
         Pass = userInfo.substr(separator + 1);
     }
+}
+
+// The text of an IPv6 address: hexadecimal digits, points and at least leastColons colons.
+bool LooksLikeIPv6(const std::string& text, int leastColons) {
+    static constexpr std::string_view kAddressCharacters = "0123456789abcdefABCDEF:.";
+    return std::count(text.begin(), text.end(), ':') >= leastColons &&
+           text.find_first_not_of(kAddressCharacters) == std::string::npos;
+}
+
+// An IPv6 address stands in brackets, a port after them; written without brackets (as a proxy
+// text may be) it has no port, since its colons would leave none to tell.
+bool SplitIPv6Host(const std::string& hostPort, std::string& Host, std::string& Port) {
+    if (!hostPort.empty() && hostPort[0] == '[') {
+        auto close = hostPort.find(']');
+        // Brackets around anything else are no address: the host is split as any other.
+        if (close == std::string::npos || !LooksLikeIPv6(hostPort.substr(1, close - 1), 1))
+            return false;
+        Host = hostPort.substr(1, close - 1);
+        if (close + 1 < hostPort.size() && hostPort[close + 1] == ':')
+            Port = hostPort.substr(close + 2);
+        return true;
+    }
+    if (!LooksLikeIPv6(hostPort, 2)) return false;
+    Host = hostPort;
+    return true;
+}
+
+void SplitAuthority(const std::string& authority, std::string& User, std::string& Pass,
+                    std::string& Host, std::string& Port) {
+    auto colon = authority.rfind(':');
+    auto at = authority.rfind('@');
+    auto hostStart = at == std::string::npos ? 0 : at + 1;
+    if (SplitIPv6Host(authority.substr(hostStart), Host, Port)) {
+        if (at != std::string::npos) SplitUserInfo(authority.substr(0, at), User, Pass);
+        return;
+    }
+    if (colon == std::string::npos && at == std::string::npos) {
+        Host = authority;
+        return;
+    }
+    if (colon != std::string::npos && (at == std::string::npos || colon > at)) {
+        Port = authority.substr(colon + 1);
+        Host = authority.substr(hostStart, colon - hostStart);
+        if (at == std::string::npos) return;
+    } else {
+        Host = authority.substr(at + 1);
+    }
+    SplitUserInfo(authority.substr(0, at), User, Pass);
 }
 
 }  // namespace
@@ -132,6 +164,10 @@ std::string LowerCase(std::string text) {
         return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
     });
     return text;
+}
+
+std::string UrlHost(const std::string& host) {
+    return LooksLikeIPv6(host, 1) ? "[" + host + "]" : host;
 }
 
 std::string DefaultPort(const std::string& scheme) {

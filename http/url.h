@@ -7,8 +7,12 @@
 // Splits URL into protocol (lower case), user, password, host, port and path (with its query).
 // On entry Path holds the current path, the base of the relative forms "./" and "../"; on return
 // every output holds its part, empty when absent. Nothing is percent-decoded, no default filled in.
+// An IPv6 host is given without its brackets.
 void SplitUrl(const std::string& URL, std::string& Proto, std::string& User, std::string& Pass,
               std::string& Host, std::string& Port, std::string& Path);
+
+// The host as an address, a Host header or a CONNECT line writes it: an IPv6 address in brackets.
+std::string UrlHost(const std::string& host);
 
 // The port a scheme uses when the address names none: "443" for https, "80" otherwise.
 std::string DefaultPort(const std::string& scheme);

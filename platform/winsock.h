@@ -1,4 +1,5 @@
-// The platform socket library: a Windows Sockets 1.1 shaped interface over POSIX IPv4 sockets.
+// The platform socket library: a Windows Sockets 1.1 shaped interface over POSIX sockets, IPv4
+// and IPv6.
 //
 // The socket layer above is written against this interface: errors come back through
 // WSAGetLastError as the Windows Sockets numbers (10004 to 11004), network events are posted to a
@@ -166,6 +167,20 @@ HANDLE WSAAsyncGetHostByAddr(HWND window, UINT wMsg, const char* addr, int len, 
 // A cancelled request posts nothing. Fails (WSAEINVAL) once its reply has been delivered.
 int WSACancelAsyncRequest(HANDLE request);
 
+// An address of either family, told apart by si_family; ports in network order.
+union SOCKADDR_INET {
+    sockaddr_in Ipv4;
+    sockaddr_in6 Ipv6;
+    sa_family_t si_family;
+};
+
+// Every address of a name, of both families: the IPv4 ones first, each family in the resolver's
+// order, with port 0. Stores up to capacity of them and returns their count, or SOCKET_ERROR.
+int getaddresses(const char* name, SOCKADDR_INET* list, int capacity);
+// getaddresses in the background, as WSAAsyncGetHostByName: buf receives an int count followed
+// by that many SOCKADDR_INET (as many as fit) right before wMsg is handled.
+HANDLE WSAAsyncGetAddresses(HWND window, UINT wMsg, const char* name, char* buf, int buflen);
+
 // Blocking resolution. The entries live in storage of the calling thread until its next call.
 hostent* gethostbyname(const char* name);
 hostent* gethostbyaddr(const char* addr, int len, int type);
@@ -176,6 +191,10 @@ int gethostname(char* name, int namelen);
 // Address and byte order conversion. inet_ntoa's text lives in storage of the calling thread.
 u_long inet_addr(const char* text);
 char* inet_ntoa(in_addr address);
+// Text of either family: 1 when src is an address of family af, 0 when not, SOCKET_ERROR for
+// another family; inet_ntop returns dst, or nullptr when it is too small.
+int inet_pton(int af, const char* src, void* dst);
+const char* inet_ntop(int af, const void* src, char* dst, int size);
 u_short htons(u_short value);
 u_short ntohs(u_short value);
 
@@ -205,8 +224,9 @@ int recvfrom(SOCKET s, void* buf, int len, int flags, sockaddr* from, int* froml
 int getsockname(SOCKET s, sockaddr* name, int* namelen);
 int getpeername(SOCKET s, sockaddr* name, int* namelen);
 
-// The library as a loadable module: "wsock32.dll" holds every function above but WSAIoctl, which
-// "ws2_32.dll" holds. Functions are found by their names. Failures leave GetLastError set.
+// The library as a loadable module: "wsock32.dll" holds every function above but those of
+// version 2, which "ws2_32.dll" holds: WSAIoctl, the address lists and inet_pton/inet_ntop.
+// Functions are found by their names. Failures leave GetLastError set.
 using HMODULE = std::uintptr_t;
 using FARPROC = void (*)();
 HMODULE LoadLibrary(const std::string& name);

@@ -22,6 +22,7 @@ struct Request {
     HWND completionWindow = 0;  // the requesting thread's, which takes the worker's result
     int error = 0;
     HostEntry entry;
+    bool addressList = false;  // the reply is the entry's address list, not a host entry
 };
 
 // Pending requests. Workers keep the registry alive, so one that outlives its requester finds
@@ -53,7 +54,11 @@ LRESULT DeliverCompletion(HWND, UINT message, WPARAM wParam, LPARAM) {
     if (!IsWindow(request->window)) return 0;
     int error = request->error;
     int size = 0;
-    if (error == 0) {
+    if (error == 0 && request->addressList) {
+        size =
+            winsock::PackAddressList(request->entry.allAddresses, request->buffer, request->length);
+        if (size == 0) error = WSAENOBUFS;
+    } else if (error == 0) {
         size = winsock::PackHostEntry(request->entry, request->buffer, request->length);
         if (size > request->length) error = WSAENOBUFS;
     }
@@ -74,7 +79,8 @@ HWND CompletionWindow() {
 }
 
 template <typename Lookup>
-HANDLE StartRequest(HWND window, UINT message, char* buffer, int length, Lookup lookup) {
+HANDLE StartRequest(HWND window, UINT message, char* buffer, int length, Lookup lookup,
+                    bool addressList = false) {
     if (!winsock::RequireStartup()) return 0;
     if (!buffer || length <= 0) {
         winsock::Fail(WSAEFAULT);
@@ -90,6 +96,7 @@ HANDLE StartRequest(HWND window, UINT message, char* buffer, int length, Lookup 
     request->buffer = buffer;
     request->length = length;
     request->completionWindow = CompletionWindow();
+    request->addressList = addressList;
     auto registry = Requests();
     {
         std::lock_guard lock(registry->mutex);
@@ -118,6 +125,19 @@ HANDLE WSAAsyncGetHostByName(HWND window, UINT wMsg, const char* name, char* buf
     return StartRequest(window, wMsg, buf, buflen, [host = std::string(name)](HostEntry& entry) {
         return winsock::LookupName(host, entry);
     });
+}
+
+HANDLE WSAAsyncGetAddresses(HWND window, UINT wMsg, const char* name, char* buf, int buflen) {
+    if (!name) {
+        winsock::Fail(WSAEFAULT);
+        return 0;
+    }
+    return StartRequest(
+        window, wMsg, buf, buflen,
+        [host = std::string(name)](HostEntry& entry) {
+            return winsock::LookupAllAddresses(host, entry);
+        },
+        true);
 }
 
 HANDLE WSAAsyncGetHostByAddr(HWND window, UINT wMsg, const char* addr, int len, int type, char* buf,

@@ -27,12 +27,19 @@ struct HostEntry {
     std::string name;
     std::vector<std::string> aliases;
     std::vector<std::uint32_t> addresses;
+    // The addresses of both families, for the address lists.
+    std::vector<SOCKADDR_INET> allAddresses;
 };
 
 // The blocking lookups behind gethostbyname/gethostbyaddr and their asynchronous forms. They
 // return 0 or the Windows Sockets error.
 int LookupName(const std::string& name, HostEntry& entry);
 int LookupAddress(std::uint32_t address, HostEntry& entry);
+// Every address of the name into entry.allAddresses, IPv4 ones first.
+int LookupAllAddresses(const std::string& name, HostEntry& entry);
+// Lays the addresses out as an int count and the SOCKADDR_INET records, as many as fit in
+// length; returns the bytes written, 0 when not even one fits.
+int PackAddressList(const std::vector<SOCKADDR_INET>& addresses, char* buffer, int length);
 
 // Lays the entry out as a hostent with everything it points to inside buffer. Returns the size
 // it needs; nothing is written when that is more than length.

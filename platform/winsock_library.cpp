@@ -66,6 +66,10 @@ const std::map<std::string, FARPROC>& Wsock32Functions() {
 const std::map<std::string, FARPROC>& Ws2_32Functions() {
     static const auto* functions = new std::map<std::string, FARPROC>{
         {"WSAIoctl", Entry(&WSAIoctl)},
+        {"getaddresses", Entry(&platform::getaddresses)},
+        {"WSAAsyncGetAddresses", Entry(&WSAAsyncGetAddresses)},
+        {"inet_pton", Entry(&platform::inet_pton)},
+        {"inet_ntop", Entry(&platform::inet_ntop)},
     };
     return *functions;
 }

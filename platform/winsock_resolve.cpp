@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -27,6 +28,41 @@ int LookupName(const std::string& name, HostEntry& entry) {
         entry.addresses.push_back(address->sin_addr.s_addr);
     }
     return entry.addresses.empty() ? WSANO_DATA : 0;
+}
+
+int LookupAllAddresses(const std::string& name, HostEntry& entry) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (result != 0) return ErrorFromResolver(result);
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
+    entry = HostEntry{};
+    std::vector<SOCKADDR_INET> ipv6;
+    for (addrinfo* info = found; info; info = info->ai_next) {
+        SOCKADDR_INET address{};
+        if (info->ai_family == AF_INET && info->ai_addrlen >= sizeof address.Ipv4) {
+            std::memcpy(&address.Ipv4, info->ai_addr, sizeof address.Ipv4);
+            entry.allAddresses.push_back(address);
+        } else if (info->ai_family == AF_INET6 && info->ai_addrlen >= sizeof address.Ipv6) {
+            std::memcpy(&address.Ipv6, info->ai_addr, sizeof address.Ipv6);
+            ipv6.push_back(address);
+        }
+    }
+    entry.allAddresses.insert(entry.allAddresses.end(), ipv6.begin(), ipv6.end());
+    return entry.allAddresses.empty() ? WSANO_DATA : 0;
+}
+
+int PackAddressList(const std::vector<SOCKADDR_INET>& addresses, char* buffer, int length) {
+    if (length < static_cast<int>(sizeof(int))) return 0;
+    std::size_t room = (static_cast<std::size_t>(length) - sizeof(int)) / sizeof(SOCKADDR_INET);
+    int count = static_cast<int>(std::min(room, addresses.size()));
+    if (count == 0 && !addresses.empty()) return 0;
+    std::memcpy(buffer, &count, sizeof count);
+    std::memcpy(buffer + sizeof count, addresses.data(),
+                static_cast<std::size_t>(count) * sizeof(SOCKADDR_INET));
+    return static_cast<int>(sizeof count + static_cast<std::size_t>(count) * sizeof(SOCKADDR_INET));
 }
 
 int LookupAddress(std::uint32_t address, HostEntry& entry) {
@@ -133,6 +169,17 @@ hostent* gethostbyaddr(const char* addr, int len, int type) {
     return Resolved(error, entry);
 }
 
+int getaddresses(const char* name, SOCKADDR_INET* list, int capacity) {
+    if (!RequireStartup()) return SOCKET_ERROR;
+    if (!name || !list || capacity < 0) return Fail(WSAEFAULT);
+    HostEntry entry;
+    if (int error = LookupAllAddresses(name, entry); error != 0) return Fail(error);
+    int count =
+        static_cast<int>(std::min(entry.allAddresses.size(), static_cast<std::size_t>(capacity)));
+    std::copy_n(entry.allAddresses.begin(), count, list);
+    return count;
+}
+
 servent* getservbyname(const char* name, const char* proto) {
     if (!RequireStartup()) return nullptr;
     thread_local servent entry;
@@ -176,6 +223,26 @@ u_long inet_addr(const char* text) {
 char* inet_ntoa(in_addr address) {
     thread_local char text[INET_ADDRSTRLEN];
     return const_cast<char*>(::inet_ntop(AF_INET, &address, text, sizeof text));
+}
+
+int inet_pton(int af, const char* src, void* dst) {
+    if (af != AF_INET && af != AF_INET6) return Fail(WSAEAFNOSUPPORT);
+    if (!src || !dst) return Fail(WSAEFAULT);
+    return ::inet_pton(af, src, dst);
+}
+
+const char* inet_ntop(int af, const void* src, char* dst, int size) {
+    if (af != AF_INET && af != AF_INET6) {
+        Fail(WSAEAFNOSUPPORT);
+        return nullptr;
+    }
+    if (!src || !dst || size <= 0) {
+        Fail(WSAEFAULT);
+        return nullptr;
+    }
+    const char* text = ::inet_ntop(af, src, dst, static_cast<socklen_t>(size));
+    if (!text) Fail(WSAEINVAL);
+    return text;
 }
 
 u_short htons(u_short value) {

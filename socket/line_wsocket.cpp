@@ -83,7 +83,7 @@ int TCustomLineWSocket::ReadIntoLineBuffer(int size) {
     int received = Inherited::ReceiveLowLevel(
         FLineBuffer.data() + FLineBufferHead + FLineBufferCount, size, 0);
     if (received < 0) {
-        FLastError = WSocket_WSAGetLastError();
+        SetLastError(WSocket_WSAGetLastError());
         return 0;
     }
     return received;

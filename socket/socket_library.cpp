@@ -43,6 +43,10 @@ enum Slot {
     slotrecvfrom,
     slotgetsockname,
     slotgetpeername,
+    slotgetaddresses,
+    slotWSAAsyncGetAddresses,
+    slotinet_pton,
+    slotinet_ntop,
     slotCount
 };
 
@@ -81,6 +85,10 @@ constexpr const char* kSlotNames[slotCount] = {
     "recvfrom",
     "getsockname",
     "getpeername",
+    "getaddresses",
+    "WSAAsyncGetAddresses",
+    "inet_pton",
+    "inet_ntop",
 };
 
 const char* const kLibrary = "wsock32.dll";
@@ -101,13 +109,17 @@ LibraryState& State() {
     return state;
 }
 
-// Every function lives in the first library except WSAIoctl.
+// Every function lives in the first library except those of version 2.
+bool InSecondLibrary(Slot slot) {
+    return slot == slotWSAIoctl || slot >= slotgetaddresses;
+}
+
 template <typename Function>
 Function* Bound(Slot slot) {
     FARPROC entry = State().entryPoints[slot].load(std::memory_order_acquire);
     if (!entry) {
-        entry = slot == slotWSAIoctl ? LookupSocket2Function(kSlotNames[slot])
-                                     : LookupSocketFunction(kSlotNames[slot]);
+        entry = InSecondLibrary(slot) ? LookupSocket2Function(kSlotNames[slot])
+                                      : LookupSocketFunction(kSlotNames[slot]);
         State().entryPoints[slot].store(entry, std::memory_order_release);
     }
     return reinterpret_cast<Function*>(entry);
@@ -200,7 +212,8 @@ void UnloadSocketLibrary() {
     if (state.library2) {
         FreeLibrary(state.library2);
         state.library2 = 0;
-        state.entryPoints[slotWSAIoctl].store(nullptr);
+        for (int slot = 0; slot < slotCount; ++slot)
+            if (InSecondLibrary(static_cast<Slot>(slot))) state.entryPoints[slot].store(nullptr);
     }
     FreeLibrary(state.library);
     state.library = 0;
@@ -345,4 +358,18 @@ int WSocket_getsockname(SOCKET s, sockaddr* name, int* namelen) {
 }
 int WSocket_getpeername(SOCKET s, sockaddr* name, int* namelen) {
     return Bound<decltype(platform::getpeername)>(slotgetpeername)(s, name, namelen);
+}
+int WSocket_getaddresses(const char* name, SOCKADDR_INET* list, int capacity) {
+    return Bound<decltype(platform::getaddresses)>(slotgetaddresses)(name, list, capacity);
+}
+HANDLE WSocket_WSAAsyncGetAddresses(HWND window, UINT message, const char* name, char* buf,
+                                    int buflen) {
+    return Bound<decltype(WSAAsyncGetAddresses)>(slotWSAAsyncGetAddresses)(window, message, name,
+                                                                           buf, buflen);
+}
+int WSocket_inet_pton(int af, const char* src, void* dst) {
+    return Bound<decltype(platform::inet_pton)>(slotinet_pton)(af, src, dst);
+}
+const char* WSocket_inet_ntop(int af, const void* src, char* dst, int size) {
+    return Bound<decltype(platform::inet_ntop)>(slotinet_ntop)(af, src, dst, size);
 }

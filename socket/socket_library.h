@@ -86,3 +86,8 @@ int WSocket_recvfrom(platform::SOCKET s, void* buf, int len, int flags, sockaddr
                      int* fromlen);
 int WSocket_getsockname(platform::SOCKET s, sockaddr* name, int* namelen);
 int WSocket_getpeername(platform::SOCKET s, sockaddr* name, int* namelen);
+int WSocket_getaddresses(const char* name, platform::SOCKADDR_INET* list, int capacity);
+platform::HANDLE WSocket_WSAAsyncGetAddresses(platform::HWND window, platform::UINT message,
+                                              const char* name, char* buf, int buflen);
+int WSocket_inet_pton(int af, const char* src, void* dst);
+const char* WSocket_inet_ntop(int af, const void* src, char* dst, int size);

@@ -134,6 +134,13 @@ Request Socks5ConnectRequest(const std::string& host, std::uint16_t port) {
     return {bytes, {}};
 }
 
+std::string Socks5ConnectRequest(const std::array<std::uint8_t, 16>& address, std::uint16_t port) {
+    std::string bytes{5, 1, 0, 4};
+    bytes.append(address.begin(), address.end());
+    AppendPort(bytes, port);
+    return bytes;
+}
+
 Request Socks4ConnectRequest(std::uint16_t port, std::uint32_t address, const std::string& usercode,
                              const std::string& host) {
     std::size_t size = 9 + usercode.size() + (host.empty() ? 0 : host.size() + 1);

@@ -3,6 +3,7 @@
 // SOCKS socket layer (socks_wsocket.h) does the reading and sending.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -46,6 +47,8 @@ std::string Socks5Greeting(std::uint8_t offeredMethod);
 Request UsercodeMessage(const std::string& usercode, const std::string& password);
 // SOCKS 5 connect request naming the host (as a domain name, dotted addresses too).
 Request Socks5ConnectRequest(const std::string& host, std::uint16_t port);
+// SOCKS 5 connect request to an IPv6 address (address type 4, the 16 bytes in network order).
+std::string Socks5ConnectRequest(const std::array<std::uint8_t, 16>& address, std::uint16_t port);
 // SOCKS 4 connect request to an IPv4 address (network order) or, with host given, SOCKS 4A
 // naming the host; the whole request must fit the 128-byte request block.
 Request Socks4ConnectRequest(std::uint16_t port, std::uint32_t address, const std::string& usercode,

@@ -1,6 +1,7 @@
 #include "socket/socks_wsocket.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "socket/resolve.h"
@@ -80,7 +81,7 @@ void TCustomSocksWSocket::Connect() {
         // The connection goes to the SOCKS server; the destination travels in the request, its
         // name unresolved.
         int serverPort = ResolvePort(FSocksPort, FProtoSpec);
-        SetConnectTarget(ResolveHost(FSocksServer), serverPort);
+        SetConnectTarget(ResolveHostAddresses(FSocksServer), serverPort);
         FSocksDestinationPort = static_cast<std::uint16_t>(ResolvePort(FPortSpec, FProtoSpec));
     } catch (const ESocketException& e) {
         return ReportError("Connect: " + e.Message());
@@ -113,10 +114,24 @@ void TCustomSocksWSocket::SendUsercode() {
 
 void TCustomSocksWSocket::SendConnectRequest() {
     socks::Request request;
-    if (!Socks4Family()) {
+    auto literal = TSocketAddress::FromLiteral(FAddrSpec);
+    const bool ipv6 = literal && literal->IsIPv6();
+    // An IPv6 address travels as its text to a SOCKS 4A server, which takes names only.
+    std::string destination = ipv6 ? literal->Text() : FAddrSpec;
+    if (!Socks4Family() && ipv6) {
+        std::array<std::uint8_t, 16> address;
+        std::copy_n(literal->IPv6Bytes(), address.size(), address.begin());
+        request.bytes = socks::Socks5ConnectRequest(address, FSocksDestinationPort);
+    } else if (!Socks4Family()) {
         request = socks::Socks5ConnectRequest(FAddrSpec, FSocksDestinationPort);
     } else if (FSocksLevel == "4A") {
-        request = socks::Socks4ConnectRequest(FSocksDestinationPort, 0, FSocksUsercode, FAddrSpec);
+        request =
+            socks::Socks4ConnectRequest(FSocksDestinationPort, 0, FSocksUsercode, destination);
+    } else if (ipv6) {
+        HandleSocksError(socks::errAddressType, "SOCKS 4 cannot carry the IPv6 address " +
+                                                    destination + ": use SOCKS 4A or 5");
+        EnterPhase(socksIdle);
+        return CloseWithError(true, socks::errAddressType);
     } else {
         std::uint32_t address;
         try {
@@ -171,9 +186,9 @@ bool TCustomSocksWSocket::HandleDataAvailable(std::uint16_t errCode) {
 bool TCustomSocksWSocket::ReadReply(socks::ReplyKind kind) {
     int limit = socks::ReadLimit(kind, FSocksReplyCount, kReplyBufferSize - FSocksReplyCount);
     int count = TCustomWSocket::ReceiveLowLevel(FSocksReplyBuffer + FSocksReplyCount, limit, 0);
-    if (count < 0) FLastError = WSocket_WSAGetLastError();
+    if (count < 0) SetLastError(WSocket_WSAGetLastError());
     if (count <= 0) return false;
-    FReadCount += count;
+    CountReceived(count);
     FSocksReplyCount += count;
     return true;
 }

@@ -93,8 +93,8 @@ void TCustomTlsWSocket::DriveHandshake() {
             case TPull::WouldBlock:
                 return;
             case TPull::Failed:
-                return FailHandshake(static_cast<std::uint16_t>(FLastError),
-                                     SocketErrorText(FLastError));
+                return FailHandshake(static_cast<std::uint16_t>(LastError()),
+                                     SocketErrorText(LastError()));
         }
     }
 }
@@ -143,8 +143,8 @@ TCustomTlsWSocket::TPull TCustomTlsWSocket::PullInput() {
         FSession->EndInput();
         return TPull::Fed;
     }
-    FLastError = WSocket_WSAGetLastError();
-    return FLastError == WSAEWOULDBLOCK ? TPull::WouldBlock : TPull::Failed;
+    SetLastError(WSocket_WSAGetLastError());
+    return LastError() == WSAEWOULDBLOCK ? TPull::WouldBlock : TPull::Failed;
 }
 
 int TCustomTlsWSocket::ReceiveLowLevel(void* buffer, int size, int flags) {
@@ -189,7 +189,7 @@ int TCustomTlsWSocket::ReadPlain(char* buffer, int size) {
                         WSocket_WSASetLastError(WSAEWOULDBLOCK);
                         return -1;
                     case TPull::Failed:
-                        WSocket_WSASetLastError(FLastError);
+                        WSocket_WSASetLastError(LastError());
                         return -1;
                 }
                 break;
@@ -363,7 +363,7 @@ void TCustomTlsWSocket::MoveOutputToChain() {
 void TCustomTlsWSocket::SendSessionOutput() {
     if (FSession->Output().empty()) return;
     MoveOutputToChain();
-    FSendQueueEmpty = false;
+    MarkSendQueued();
     TryToSend();
 }
 

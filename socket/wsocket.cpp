@@ -47,8 +47,7 @@ TCustomWSocket::~TCustomWSocket() {
 }
 
 void TCustomWSocket::InitDefaults() {
-    FSockAddr = sockaddr_in{};
-    FSockAddr.sin_family = AF_INET;
+    FSockAddr = TSocketAddress{};
     FAddrFamily = AF_INET;
     FHasPort = false;
     FHasAddr = false;
@@ -275,6 +274,7 @@ void TCustomWSocket::Close() {
 }
 
 void TCustomWSocket::CloseWithError(bool shutdown, std::uint16_t errCode) {
+    DropAttempts();
     if (FSocketHandle == INVALID_SOCKET) {
         if (FState != wsClosed) {
             SetState(wsClosed);
@@ -413,24 +413,24 @@ int TCustomWSocket::GetRcvdCount() {
 
 std::string TCustomWSocket::GetPeerAddr() {
     if (FState != wsConnected) return "error";
-    sockaddr_in address{};
-    int length = sizeof address;
-    if (WSocket_getpeername(FSocketHandle, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    TSocketAddress address;
+    int length = TSocketAddress::kCapacity;
+    if (WSocket_getpeername(FSocketHandle, address.Raw(), &length) != 0) {
         ReportSocketError("GetPeerAddr");
         return "error";
     }
-    return WSocket_inet_ntoa(address.sin_addr);
+    return address.Text();
 }
 
 std::string TCustomWSocket::GetPeerPort() {
     if (FState != wsConnected) return "error";
-    sockaddr_in address{};
-    int length = sizeof address;
-    if (WSocket_getpeername(FSocketHandle, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    TSocketAddress address;
+    int length = TSocketAddress::kCapacity;
+    if (WSocket_getpeername(FSocketHandle, address.Raw(), &length) != 0) {
         ReportSocketError("GetPeerPort");
         return "error";
     }
-    return std::to_string(WSocket_ntohs(address.sin_port));
+    return std::to_string(address.Port());
 }
 
 int TCustomWSocket::PeerSockAddr(sockaddr* name, int* nameLen) {
@@ -451,19 +451,15 @@ bool HasLocalAddress(TSocketState state) {
 }  // namespace
 
 std::string TCustomWSocket::LocalPortText() {
-    sockaddr_in address{};
-    int length = sizeof address;
-    if (!HasLocalAddress(FState) ||
-        LocalSockAddr(reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return "error";
-    return std::to_string(WSocket_ntohs(address.sin_port));
+    TSocketAddress address;
+    int length = TSocketAddress::kCapacity;
+    if (!HasLocalAddress(FState) || LocalSockAddr(address.Raw(), &length) != 0) return "error";
+    return std::to_string(address.Port());
 }
 
 std::string TCustomWSocket::LocalAddrText() {
-    sockaddr_in address{};
-    int length = sizeof address;
-    if (!HasLocalAddress(FState) ||
-        LocalSockAddr(reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return "error";
-    return WSocket_inet_ntoa(address.sin_addr);
+    TSocketAddress address;
+    int length = TSocketAddress::kCapacity;
+    if (!HasLocalAddress(FState) || LocalSockAddr(address.Raw(), &length) != 0) return "error";
+    return address.Text();
 }

@@ -16,6 +16,7 @@
 #include "platform/component.h"
 #include "platform/winsock.h"
 #include "socket/send_buffer.h"
+#include "socket/socket_address.h"
 #include "socket/socket_errors.h"
 
 enum TSocketState {
@@ -255,9 +256,13 @@ class TCustomWSocket : public platform::TComponent {
     // Before a graceful close: the bytes queued in the platform still reach the peer.
     void KeepQueuedBytesAtClose();
     void ApplyKeepAlive();
-    // The next Connect goes to this address (network order) and port instead of Addr and Port,
-    // which a layer keeps for itself (the destination a proxy is asked for).
-    void SetConnectTarget(std::uint32_t address, int port);
+    // Bytes a layer received past the base's Receive count as read all the same.
+    void CountReceived(int count) { FReadCount += count; }
+    // A layer put bytes on the send chain itself: the next write event drains them.
+    void MarkSendQueued() { FSendQueueEmpty = false; }
+    // The next Connect goes to these addresses (tried as for a name) and port instead of Addr
+    // and Port, which a layer keeps for itself (the destination a proxy is asked for).
+    void SetConnectTarget(const std::vector<TSocketAddress>& addresses, int port);
     // A handle is open and not closed: Connect and Listen refuse to open another.
     bool InUse() const { return FSocketHandle != platform::INVALID_SOCKET && FState != wsClosed; }
     enum class TOpening { Connect, Listen };
@@ -267,6 +272,26 @@ class TCustomWSocket : public platform::TComponent {
     bool ResolveSettings(TOpening opening);
     // Reads the platform's buffer sizes of the current handle; false after reporting a failure.
     bool ReadBufferSizes();
+    // The addresses Addr stands for, as a Connect tries them: the results of this socket's
+    // own lookup of that very name when it has them, so that a Connect after StartLookup never
+    // blocks on the name.
+    std::vector<TSocketAddress> ConnectAddresses();
+    // Opens a handle to FSockAddr and starts connecting it; the first attempt of a Connect
+    // reports the opening, later ones (to the next address) only connect.
+    void OpenAttempt();
+    // The attempt on the current handle failed at once or later: true when another attempt
+    // goes on (the next address, or one started before), false when none is left.
+    bool ContinueAfterFailedAttempt();
+    // The current attempt had its moment: the next address is tried beside it.
+    void StartNextAttempt();
+    // Ids of the hidden window's timers.
+    static constexpr std::uintptr_t kAcceptRestTimer = 1;
+    static constexpr std::uintptr_t kNextAttemptTimer = 2;
+    // A message for an attempt other than the current one, or a failed one that another follows:
+    // taken here, nothing reaches the layers. True when the message was taken.
+    bool TakeAttemptEvent(const TMessage& msg);
+    // Closes every attempt but the current handle's and forgets the addresses not tried.
+    void DropAttempts();
     void ReceiveLoop(std::uint16_t errCode, TWSocketOptions options);
     // Ends the running receive loop after the current notification: a layer that holds bytes it
     // will not add to until they go.
@@ -292,8 +317,9 @@ class TCustomWSocket : public platform::TComponent {
     void HandleReverseLookupDone(const TMessage& msg);
     // Cancels a pending lookup without an event and empties the results.
     void DropPendingLookup();
-    // Results from a host entry: its addresses as dotted texts, or its name and aliases.
-    void CollectAddresses(const hostent& entry);
+    // Results from the reply of a lookup: its addresses as texts, or a host entry's name and
+    // aliases.
+    void CollectAddresses();
     void CollectNames(const hostent& entry);
     void PostWriteEvent();
     // After an Accept that found no descriptor to spare, accepting rests a moment instead of
@@ -306,9 +332,9 @@ class TCustomWSocket : public platform::TComponent {
     std::string FDnsResult;
     std::vector<std::string> FDnsResultList;
     int FSendFlagsValue = 0;
-    int FLastError = 0;
     platform::HWND FWindowHandle = 0;
-    alignas(hostent) char FLookupReplyBuffer[platform::MAXGETHOSTSTRUCT + 1] = {};
+    alignas(hostent) alignas(
+        platform::SOCKADDR_INET) char FLookupReplyBuffer[platform::MAXGETHOSTSTRUCT + 1] = {};
     bool FEarlyLookupReply = false;
     TMessage FSavedLookupMessage;
     platform::SOCKET FSocketHandle = platform::INVALID_SOCKET;
@@ -338,8 +364,6 @@ class TCustomWSocket : public platform::TComponent {
     int FKeepAliveTime = 30000;
     int FKeepAliveInterval = 1000;
     int FListenBacklog = 5;
-    bool FSendQueueEmpty = true;
-    int FReadCount = 0;
     bool FPaused = false;
     bool FCloseStarted = false;
     int FQueuedByteCount = 0;
@@ -365,5 +389,23 @@ class TCustomWSocket : public platform::TComponent {
     int FSndBufSize = 0;
     int FRcvBufSize = 0;
     TQtxLogger* FQtxLogger = nullptr;
-    sockaddr_in FSockAddr{};
+    TSocketAddress FSockAddr;
+    // Connecting to several addresses: the candidates Connect resolved, those not tried yet (in
+    // order), and the attempts started before the current handle's, still connecting.
+    std::vector<TSocketAddress> FConnectAddresses;
+    std::vector<TSocketAddress> FWaitingAddresses;
+    struct TAttempt {
+        platform::SOCKET handle;
+        TSocketAddress address;
+    };
+    std::vector<TAttempt> FOtherAttempts;
+    // The name of the last completed lookup, whose results a Connect to that name takes.
+    std::string FLookedUpName;
+    std::string FPendingLookupName;
+
+  private:
+    // The layers reach these through LastError/SetLastError, CountReceived and MarkSendQueued.
+    int FLastError = 0;
+    bool FSendQueueEmpty = true;
+    int FReadCount = 0;
 };

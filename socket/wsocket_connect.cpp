@@ -11,6 +11,8 @@ using namespace platform;
 namespace {
 
 constexpr std::uint32_t kBroadcast = 0xFFFFFFFFu;
+// How long an attempt to one address has before the next address is tried beside it.
+constexpr unsigned kAttemptDelayMs = 250;
 
 int SocketTypeOf(int protoNumber) {
     if (protoNumber == IPPROTO_TCP) return SOCK_STREAM;
@@ -29,12 +31,22 @@ bool NamesRawProtocol(const std::string& proto) {
 
 }  // namespace
 
-void TCustomWSocket::SetConnectTarget(std::uint32_t address, int port) {
+void TCustomWSocket::SetConnectTarget(const std::vector<TSocketAddress>& addresses, int port) {
     FPortNumber = port;
-    FSockAddr.sin_port = WSocket_htons(static_cast<platform::u_short>(port));
-    FSockAddr.sin_addr.s_addr = address;
+    FConnectAddresses = addresses;
     FPortReady = true;
     FAddrReady = true;
+}
+
+std::vector<TSocketAddress> TCustomWSocket::ConnectAddresses() {
+    std::string name = TrimBlanks(FAddrSpec);
+    if (!name.empty() && name == FLookedUpName && !TSocketAddress::FromLiteral(name)) {
+        std::vector<TSocketAddress> found;
+        for (const auto& text : FDnsResultList)
+            if (auto address = TSocketAddress::FromLiteral(text)) found.push_back(*address);
+        if (!found.empty()) return found;
+    }
+    return ResolveHostAddresses(FAddrSpec);
 }
 
 bool TCustomWSocket::ResolveSettings(TOpening opening) {
@@ -47,7 +59,7 @@ bool TCustomWSocket::ResolveSettings(TOpening opening) {
             } else {
                 FProtoNumber = ResolveProto(FProtoSpec);
                 // A listener takes anything but UDP for a stream.
-                FSocketType = !listening                   ? SocketTypeOf(FProtoNumber)
+                FSocketType = !listening                    ? SocketTypeOf(FProtoNumber)
                               : FProtoNumber == IPPROTO_UDP ? SOCK_DGRAM
                                                             : SOCK_STREAM;
             }
@@ -55,7 +67,6 @@ bool TCustomWSocket::ResolveSettings(TOpening opening) {
         }
         if (!FPortReady) {
             FPortNumber = ResolvePort(FPortSpec, FProtoSpec);
-            FSockAddr.sin_port = WSocket_htons(static_cast<platform::u_short>(FPortNumber));
             FPortReady = true;
         }
         if (!listening && !FLocalPortReady) {
@@ -63,13 +74,18 @@ bool TCustomWSocket::ResolveSettings(TOpening opening) {
             FLocalPortReady = true;
         }
         if (!FAddrReady) {
-            FSockAddr.sin_addr.s_addr = ResolveHost(FAddrSpec);
+            // A listener takes the first address of a name, as a blocking lookup gives it.
+            FConnectAddresses = listening ? std::vector{ResolveHostAddresses(FAddrSpec).front()}
+                                          : ConnectAddresses();
             FAddrReady = true;
         }
     } catch (const ESocketException& e) {
         ReportError((listening ? "Listen: " : "connect: ") + e.Message());
         return false;
     }
+    FSockAddr = FConnectAddresses.front();
+    FSockAddr.SetPort(FPortNumber);
+    FAddrFamily = FSockAddr.Family();
     return true;
 }
 
@@ -81,16 +97,41 @@ void TCustomWSocket::Connect() {
 
     if (!ResolveSettings(TOpening::Connect)) return;
 
+    DropAttempts();
+    if (FSocketType == SOCK_STREAM && FConnectAddresses.size() > 1) {
+        std::vector<TSocketAddress> candidates;
+        // A local address chosen binds every attempt: only its family can connect.
+        auto local = TSocketAddress::FromLiteral(FLocalAddr);
+        for (const auto& address : FConnectAddresses)
+            if (FLocalAddr == "0.0.0.0" || !local || local->Family() == address.Family())
+                candidates.push_back(address);
+        if (!candidates.empty()) {
+            FWaitingAddresses = AttemptOrder(candidates);
+            FSockAddr = FWaitingAddresses.front();
+            FSockAddr.SetPort(FPortNumber);
+            FWaitingAddresses.erase(FWaitingAddresses.begin());
+        }
+    }
     DiscardSendBuffers();
-    FSocketHandle = WSocket_socket(AF_INET, FSocketType, FProtoNumber);
-    if (FSocketHandle == INVALID_SOCKET) return ReportSocketError("Connect (socket)");
+    OpenAttempt();
+}
+
+void TCustomWSocket::OpenAttempt() {
+    FSocketHandle = WSocket_socket(FSockAddr.Family(), FSocketType, FProtoNumber);
+    if (FSocketHandle == INVALID_SOCKET) {
+        if (ContinueAfterFailedAttempt()) return;
+        return ReportSocketError("Connect (socket)");
+    }
     OpenGuard opening(*this);
     if (!ReadBufferSizes()) return;
 
-    SetState(wsOpened);
-    if (FState != wsOpened) {
-        WSocket_WSASetLastError(WSAEINVAL);
-        return ReportSocketError("Connect (Invalid operation in OnChangeState)");
+    // Only the first attempt opens; the next ones join a connect under way.
+    if (FState != wsConnecting) {
+        SetState(wsOpened);
+        if (FState != wsOpened) {
+            WSocket_WSASetLastError(WSAEINVAL);
+            return ReportSocketError("Connect (Invalid operation in OnChangeState)");
+        }
     }
 
     auto setOption = [this](int level, int option, int value, const char* name) {
@@ -117,7 +158,7 @@ void TCustomWSocket::Connect() {
                     return ReportSocketError("setsockopt(IP_MULTICAST_IF)");
             }
         }
-        if (FSockAddr.sin_addr.s_addr == kBroadcast &&
+        if (!FSockAddr.IsIPv6() && FSockAddr.IPv4Address() == kBroadcast &&
             !setOption(SOL_SOCKET, SO_BROADCAST, 1, "setsockopt(SO_BROADCAST)"))
             return;
     } else {
@@ -141,17 +182,18 @@ void TCustomWSocket::Connect() {
         return HandleConnected(0);
     }
     if (LogEnabled(loWsockInfo))
-        LogLine(loWsockInfo, std::string("TWSocket will connect to ") +
-                                 WSocket_inet_ntoa(FSockAddr.sin_addr) + ":" +
-                                 std::to_string(FPortNumber));
-    if (WSocket_connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr),
-                        sizeof FSockAddr) == 0 ||
+        LogLine(loWsockInfo,
+                "TWSocket will connect to " + FSockAddr.Text() + ":" + std::to_string(FPortNumber));
+    if (WSocket_connect(FSocketHandle, FSockAddr.Raw(), FSockAddr.Length()) == 0 ||
         WSocket_WSAGetLastError() == WSAEWOULDBLOCK) {
         opening.Keep();
         SetState(wsConnecting);
+        // The next address gets its turn when this one has not answered in a moment.
+        if (!FWaitingAddresses.empty()) SetTimer(FWindowHandle, kNextAttemptTimer, kAttemptDelayMs);
         return;
     }
     FLastError = WSocket_WSAGetLastError();
+    if (ContinueAfterFailedAttempt()) return;
     ReportSocketError("Connect");
 }
 
@@ -174,21 +216,22 @@ bool TCustomWSocket::ReadBufferSizes() {
 }
 
 void TCustomWSocket::BindLocal() {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = WSocket_htons(static_cast<platform::u_short>(FLocalPortNumber));
+    TSocketAddress local;
     try {
-        local.sin_addr.s_addr = ResolveHost(FLocalAddr);
+        // The default local address is "any" of the family the socket connects with.
+        local = FLocalAddr == "0.0.0.0" ? TSocketAddress::Any(FSockAddr.Family())
+                                        : ResolveHostAddresses(FLocalAddr).front();
     } catch (const ESocketException& e) {
         return ReportError("Bind socket failed - " + e.Message());
     }
-    if (WSocket_bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+    local.SetPort(FLocalPortNumber);
+    if (WSocket_bind(FSocketHandle, local.Raw(), local.Length()) != 0)
         return ReportError("Bind socket failed - " + SocketErrorMessage(WSocket_WSAGetLastError()));
-    int length = sizeof local;
-    if (WSocket_getsockname(FSocketHandle, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+    int length = TSocketAddress::kCapacity;
+    if (WSocket_getsockname(FSocketHandle, local.Raw(), &length) != 0)
         return ReportError("Winsock get socket name failed - " +
                            SocketErrorMessage(WSocket_WSAGetLastError()));
-    FLocalPortNumber = WSocket_ntohs(local.sin_port);
+    FLocalPortNumber = local.Port();
     FLocalPortSpec = std::to_string(FLocalPortNumber);
 }
 

@@ -41,6 +41,7 @@ void TCustomWSocket::HandleWindowMessage(TMessage& msg) {
                 if (LogEnabled(loWsockDump))
                     LogLine(loProtSpecDump, "AsyncSelect CtrlSocket" + std::to_string(msg.WParam) +
                                                 ", " + std::to_string(events) + EventNames(events));
+                if (TakeAttemptEvent(msg)) break;
                 // A message for an earlier handle, or one taken while paused, is dropped.
                 // So is the rest of one whose handler ended the connection it tells of.
                 auto current = [&](WORD event) {
@@ -60,7 +61,10 @@ void TCustomWSocket::HandleWindowMessage(TMessage& msg) {
                 HandleReverseLookupDone(msg);
                 break;
             case WM_TIMER:
-                ResumeAccepting();
+                if (msg.WParam == kNextAttemptTimer)
+                    StartNextAttempt();
+                else
+                    ResumeAccepting();
                 break;
             case CloseLaterMessage:
                 Close();

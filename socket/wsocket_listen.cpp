@@ -20,7 +20,7 @@ void TCustomWSocket::Listen() {
     if (!ResolveSettings(TOpening::Listen)) return;
 
     DiscardSendBuffers();
-    FSocketHandle = WSocket_socket(AF_INET, FSocketType, FProtoNumber);
+    FSocketHandle = WSocket_socket(FSockAddr.Family(), FSocketType, FProtoNumber);
     if (FSocketHandle == INVALID_SOCKET) return ReportSocketError("socket");
     OpenGuard opening(*this);
     if (FSocketType == SOCK_DGRAM && FReuseAddr) {
@@ -28,8 +28,7 @@ void TCustomWSocket::Listen() {
         if (WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
             return ReportSocketError("setsockopt(SO_REUSEADDR)");
     }
-    if (WSocket_bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr),
-                     sizeof FSockAddr) != 0)
+    if (WSocket_bind(FSocketHandle, FSockAddr.Raw(), FSockAddr.Length()) != 0)
         return ReportSocketError("Bind");
     SetState(wsBound);
 
@@ -80,6 +79,7 @@ TCustomWSocket::OpenGuard::~OpenGuard() {
     int error = WSocket_WSAGetLastError();
     WSocket_closesocket(handle_);
     socket_.FSocketHandle = INVALID_SOCKET;
+    socket_.DropAttempts();
     WSocket_WSASetLastError(error);
     if (socket_.FState == wsClosed) return;
     try {
@@ -94,9 +94,8 @@ SOCKET TCustomWSocket::Accept() {
         ReportSocketError("not a listening socket");
         return INVALID_SOCKET;
     }
-    int length = sizeof FSockAddr;
-    FAcceptedHandle =
-        WSocket_accept(FSocketHandle, reinterpret_cast<sockaddr*>(&FSockAddr), &length);
+    int length = TSocketAddress::kCapacity;
+    FAcceptedHandle = WSocket_accept(FSocketHandle, FSockAddr.Raw(), &length);
     if (FAcceptedHandle != INVALID_SOCKET) return FAcceptedHandle;
     int error = WSocket_WSAGetLastError();
     // Without a descriptor to spare the waiting connection would be announced again at once.
@@ -109,7 +108,6 @@ SOCKET TCustomWSocket::Accept() {
 
 namespace {
 
-constexpr std::uintptr_t kAcceptRestTimer = 1;
 constexpr unsigned kAcceptRestMs = 100;
 
 }  // namespace

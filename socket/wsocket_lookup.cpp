@@ -1,4 +1,6 @@
 // Host name lookups: asynchronous by name or address, and the blocking reverse lookup.
+#include <cstring>
+
 #include "socket/resolve.h"
 #include "socket/socket_library.h"
 #include "socket/wsocket.h"
@@ -19,6 +21,7 @@ void TCustomWSocket::DropPendingLookup() {
     }
     FDnsResult.clear();
     FDnsResultList.clear();
+    FLookedUpName.clear();
 }
 
 void TCustomWSocket::StartLookup(const std::string& hostName) {
@@ -36,12 +39,17 @@ void TCustomWSocket::StartLookup(const std::string& hostName) {
             FDnsResultList.push_back(FDnsResult);
             return HandleDnsLookupDone(0);
         }
+    } else if (auto address = TSocketAddress::FromLiteral(hostName)) {
+        FDnsResult = address->Text();
+        FDnsResultList.push_back(FDnsResult);
+        return HandleDnsLookupDone(0);
     }
     if (!FWindowHandle) return ReportError("DNS Lookup: Window not assigned");
     FEarlyLookupReply = false;
+    FPendingLookupName = TrimBlanks(hostName);
     FLookupTaskHandle =
-        WSocket_WSAAsyncGetHostByName(FWindowHandle, HostLookupDoneMessage, hostName.c_str(),
-                                      FLookupReplyBuffer, sizeof FLookupReplyBuffer);
+        WSocket_WSAAsyncGetAddresses(FWindowHandle, HostLookupDoneMessage, hostName.c_str(),
+                                     FLookupReplyBuffer, sizeof FLookupReplyBuffer);
     if (!FLookupTaskHandle) {
         FLastError = WSocket_WSAGetLastError();
         return ReportError(hostName + ": can't start DNS lookup - " +
@@ -63,15 +71,21 @@ void TCustomWSocket::HandleLookupDone(const TMessage& msg) {
     if (msg.WParam != FLookupTaskHandle) return;
     FLookupTaskHandle = 0;
     WORD error = WSAGETASYNCERROR(msg.LParam);
-    if (error == 0) CollectAddresses(*reinterpret_cast<const hostent*>(FLookupReplyBuffer));
+    if (error == 0) {
+        CollectAddresses();
+        FLookedUpName = FPendingLookupName;
+    }
     HandleDnsLookupDone(error);
 }
 
-void TCustomWSocket::CollectAddresses(const hostent& entry) {
-    for (std::size_t i = 0; entry.h_addr_list[i] && i < kMaxResults; ++i) {
-        in_addr address;
-        std::copy_n(entry.h_addr_list[i], 4, reinterpret_cast<char*>(&address));
-        FDnsResultList.push_back(HoldSocketLibrary([&] { return WSocket_inet_ntoa(address); }));
+void TCustomWSocket::CollectAddresses() {
+    int count = 0;
+    std::memcpy(&count, FLookupReplyBuffer, sizeof count);
+    for (int i = 0; i < count && static_cast<std::size_t>(i) < kMaxResults; ++i) {
+        SOCKADDR_INET address;
+        std::memcpy(&address, FLookupReplyBuffer + sizeof count + i * sizeof address,
+                    sizeof address);
+        FDnsResultList.push_back(HoldSocketLibrary([&] { return TSocketAddress(address).Text(); }));
     }
     if (!FDnsResultList.empty()) FDnsResult = FDnsResultList.front();
 }

@@ -112,11 +112,10 @@ void TCustomWSocket::TryToSend() {
 }
 
 int TCustomWSocket::SendLowLevel(const void* data, int len) {
-    int result =
-        FSocketType == SOCK_DGRAM
-            ? WSocket_sendto(FSocketHandle, data, len, FSendFlagsValue,
-                             reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr)
-            : WSocket_send(FSocketHandle, data, len, FSendFlagsValue);
+    int result = FSocketType == SOCK_DGRAM
+                     ? WSocket_sendto(FSocketHandle, data, len, FSendFlagsValue, FSockAddr.Raw(),
+                                      FSockAddr.Length())
+                     : WSocket_send(FSocketHandle, data, len, FSendFlagsValue);
     if (result > 0) HandleSendData(result);
     return result;
 }

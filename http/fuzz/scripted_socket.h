@@ -72,14 +72,14 @@ class ScriptedSocket : public TWSocket {
     }
     int Receive(void* buffer, int size) override {
         if (inbound_.empty() || size <= 0) {
-            FLastError = platform::WSAEWOULDBLOCK;
+            SetLastError(platform::WSAEWOULDBLOCK);
             return -1;
         }
         int count = std::min({size, static_cast<int>(inbound_.size()), pieceSize_(size)});
         count = std::max(count, 1);
         std::memcpy(buffer, inbound_.data(), static_cast<std::size_t>(count));
         inbound_.erase(0, static_cast<std::size_t>(count));
-        FReadCount += count;
+        CountReceived(count);
         if (inbound_.empty() && close_ == ServerClose::WithLastBytes) Post(Event::PeerClosed);
         return count;
     }

@@ -29,7 +29,7 @@ std::string Rebuild(const Parts& parts) {
     std::string url = parts.proto + "://";
     if (!parts.user.empty() || !parts.pass.empty())
         url += parts.user + (parts.pass.empty() ? "" : ":" + parts.pass) + "@";
-    url += parts.host;
+    url += UrlHost(parts.host);
     // An empty port keeps its separator when the host holds a colon, which would read as one.
     if (!parts.port.empty() || parts.host.find(':') != std::string::npos) url += ":" + parts.port;
     return url + parts.path;

@@ -57,6 +57,20 @@ TEST_F(HttpsDownloadTest, AnEpisodeBehindAnHttpTrackerLandsFromHttps) {
     EXPECT_EQ(monitor_->HttpCli1()->LocationChangeCurCount(), 6);
 }
 
+TEST_F(HttpsDownloadTest, AnEpisodeFromAHostOfOnlyAnIPv6AddressLands) {
+    TempFolder www("pd_https_app6");
+    const std::string bytes(100'000, '6');
+    WriteTextFile(www / "show-6.mp3", bytes);
+    LocalNginx server(www.Path(), "", Certificates().server.certificateFile,
+                      Certificates().server.keyFile, "::1");
+    monitor_->HttpCli1()->SslExtraCaFile = Certificates().caFile;
+    AddFeedWithEnclosure(server.Url("/show-6.mp3"));
+
+    monitor_->Button3Click();
+
+    EXPECT_EQ(ReadFile(folder_ + "show-6.mp3"), bytes);
+}
+
 TEST_F(HttpsDownloadTest, TlsFailuresLeaveNoFile) {
     const auto& certificates = Certificates();
     TlsTestServer untrusted(certificates.server);

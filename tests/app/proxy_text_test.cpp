@@ -50,6 +50,8 @@ TEST(ApplyProxyText, SocksTextsNameTheSocksServerAndEveryOtherTextIsTheHttpProxy
          {"", "relay", "1081", "5", "me", "p:w", socksAuthenticateUsercode}},
         {"Socks4a://relay", {"", "relay", "1080", "4A"}},
         {"socks4://10.0.0.1:1085", {"", "10.0.0.1", "1085", "4"}},
+        {"socks5://[::1]:1085", {"", "::1", "1085", "5"}},
+        {"socks4a://::1", {"", "::1", "1080", "4A"}},
     };
     THttpCli client;
     for (const auto& c : cases) {

@@ -319,3 +319,53 @@ TEST(HttpsAbortTest, DuringTheHandshake) {
 }
 
 }  // namespace
+
+namespace {
+
+// A host known only by its IPv6 address: nginx on [::1] alone, over TLS and in plain http, the
+// latter also playing a proxy (it serves a request line's absolute address by its path).
+class IPv6ServerTest : public ::testing::Test {
+  protected:
+    IPv6ServerTest() {
+        WriteTextFile(www / "ep.mp3", episode);
+        h.cli.SslExtraCaFile = Certificates().caFile;
+        // The connection stays open, so that its peer can be asked for.
+        h.cli.SetRequestVer("1.1");
+    }
+    const std::string episode = Episode();
+    TempFolder www{"pd_ipv6_www"};
+    const std::string hostEcho = "    location = /host { return 200 $http_host; }\n";
+    LocalNginx tls{www.Path(), hostEcho, Certificates().server.certificateFile,
+                   Certificates().server.keyFile, "::1"};
+    LocalNginx plain{www.Path(), hostEcho, "", "", "::1"};
+    ClientHarness h;
+};
+
+TEST_F(IPv6ServerTest, HttpsDownloadIsByteEqualAndNamesTheHostInBrackets) {
+    GetOutcome got = h.Get(tls.Url("/ep.mp3"));
+    ASSERT_FALSE(got.raised) << got.message;
+    EXPECT_EQ(h.cli.StatusCode(), 200);
+    EXPECT_TRUE(h.body.Data() == episode);
+    EXPECT_EQ(h.cli.CtrlSocket().PeerAddr(), "::1");
+
+    h.body.Clear();
+    got = h.Get(tls.Url("/host"));
+    ASSERT_FALSE(got.raised) << got.message;
+    EXPECT_EQ(h.body.Data(), "[::1]:" + std::to_string(tls.Port()));
+}
+
+TEST_F(IPv6ServerTest, ProxyGivenByItsIPv6AddressIsReached) {
+    const std::string port = std::to_string(plain.Port());
+    for (const std::string proxy : {"[::1]:" + port, "http://[::1]:" + port, std::string("::1")}) {
+        SCOPED_TRACE(proxy);
+        h.cli.Proxy = proxy;
+        h.cli.ProxyPort = port;
+        h.body.Clear();
+        GetOutcome got = h.Get("http://episodes.example/ep.mp3");
+        ASSERT_FALSE(got.raised) << got.message;
+        EXPECT_TRUE(h.body.Data() == episode);
+        EXPECT_EQ(h.cli.CtrlSocket().PeerAddr(), "::1");
+    }
+}
+
+}  // namespace

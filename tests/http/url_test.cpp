@@ -29,9 +29,16 @@ TEST(SplitUrlTest, SplitsAbsoluteAddresses) {
               (Parts{"http", "me", "secret", "Example.COM", "8080", "/a/b.mp3?x=1&y=/z"}));
     EXPECT_EQ(Split("ftp://host"), (Parts{"ftp", "", "", "host", "", ""}));
     EXPECT_EQ(Split("https://host:443"), (Parts{"https", "", "", "host", "443", ""}));
-    // IPv6 literals are not recognised: the last ":" starts the port.
-    EXPECT_EQ(Split("http://[::1]:8080/x"), (Parts{"http", "", "", "[::1]", "8080", "/x"}));
-    EXPECT_EQ(Split("http://[::1]/x"), (Parts{"http", "", "", "[:", "1]", "/x"}));
+    // An IPv6 host loses its brackets; without them (as a proxy may be written) it has no port.
+    EXPECT_EQ(Split("http://[::1]:8080/x"), (Parts{"http", "", "", "::1", "8080", "/x"}));
+    EXPECT_EQ(Split("http://u:p@[fe80::1]/x"), (Parts{"http", "u", "p", "fe80::1", "", "/x"}));
+    EXPECT_EQ(Split("socks5://[::1]:1080"), (Parts{"socks5", "", "", "::1", "1080", ""}));
+    EXPECT_EQ(Split("::1"), (Parts{"", "", "", "::1", "", ""}));
+    EXPECT_EQ(Split("[::1]:3128"), (Parts{"", "", "", "::1", "3128", ""}));
+    EXPECT_EQ(Split("http://host:80:90/"), (Parts{"http", "", "", "host:80", "90", "/"}));
+    EXPECT_EQ(Split("http://[no-address]:81/"), (Parts{"http", "", "", "[no-address]", "81", "/"}));
+    EXPECT_EQ(UrlHost("::1"), "[::1]");
+    EXPECT_EQ(UrlHost("host"), "host");
     // No percent-decoding.
     EXPECT_EQ(Split("http://h/a%20b"), (Parts{"http", "", "", "h", "", "/a%20b"}));
 }

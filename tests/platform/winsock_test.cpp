@@ -218,6 +218,38 @@ TEST(Winsock, LookupsDeliverEntriesAndCancelledOnesVanish) {
     EXPECT_GT(receiver.replies[0].event, sizeof tiny);
 }
 
+TEST(Winsock, AddressListsOfBothFamilies) {
+    WSADATA data;
+    WSAStartup(0x0202, &data);
+    SOCKADDR_INET found[4];
+    ASSERT_GE(getaddresses("localhost", found, 4), 1);
+    EXPECT_EQ(found[0].si_family, AF_INET);
+    EXPECT_EQ(found[0].Ipv4.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(getaddresses("nothing-here.invalid", found, 4), SOCKET_ERROR);
+
+    Receiver receiver;
+    alignas(SOCKADDR_INET) char buffer[MAXGETHOSTSTRUCT];
+    HANDLE request =
+        WSAAsyncGetAddresses(receiver.window, kLookupMessage, "::1", buffer, sizeof buffer);
+    ASSERT_NE(request, 0u);
+    ASSERT_TRUE(receiver.PumpUntil(1));
+    EXPECT_EQ(receiver.replies[0].error, 0);
+    int count = 0;
+    std::memcpy(&count, buffer, sizeof count);
+    ASSERT_EQ(count, 1);
+    SOCKADDR_INET address;
+    std::memcpy(&address, buffer + sizeof count, sizeof address);
+    char text[INET6_ADDRSTRLEN];
+    EXPECT_STREQ(platform::inet_ntop(AF_INET6, &address.Ipv6.sin6_addr, text, sizeof text), "::1");
+    receiver.replies.clear();
+
+    char tiny[sizeof(int) + sizeof(SOCKADDR_INET) - 1];
+    WSAAsyncGetAddresses(receiver.window, kLookupMessage, "localhost", tiny, sizeof tiny);
+    ASSERT_TRUE(receiver.PumpUntil(1));
+    EXPECT_EQ(receiver.replies[0].error, WSAENOBUFS);
+    WSACleanup();
+}
+
 TEST(Winsock, BlockingResolvers) {
     WSADATA data;
     WSAStartup(0x0101, &data);

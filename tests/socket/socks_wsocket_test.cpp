@@ -186,6 +186,8 @@ TEST_F(SocksTest, Socks4And4ASendTheirRequestsAndLeaveWhatFollowsOnTheConnection
         {"4", "127.0.0.1", Bytes({4, 1, 0x1F, 0x90, 127, 0, 0, 1}) + "me" + Bytes({0})},
         {"4a", kHost,
          Bytes({4, 1, 0x1F, 0x90, 0, 0, 0, 1}) + "me" + Bytes({0}) + kHost + Bytes({0})},
+        {"4a", "[::1]",
+         Bytes({4, 1, 0x1F, 0x90, 0, 0, 0, 1}) + "me" + Bytes({0}) + "::1" + Bytes({0})},
     };
     socket.SetSocksUsercode("me");
     for (const auto& c : cases) {
@@ -346,6 +348,23 @@ TEST_F(SocksTest, FailedNegotiationsReportTheirCodeThenConnectedThenClosedAndSen
         }
         Reset();
     }
+}
+
+TEST_F(SocksTest, IPv6DestinationTravelsAsItsAddressInSocks5AndIsRefusedBySocks4) {
+    StartSocks("5", "[::1]");
+    ASSERT_EQ(NextMessage(), Bytes({5, 1, 0}));
+    Answer(Bytes({5, 0}));
+    EXPECT_EQ(NextMessage(), Bytes({5, 1, 0, 4}) + std::string(15, '\0') + Bytes({1, 0x1F, 0x90}));
+    Reset();
+
+    StartSocks("4", "::1");
+    ASSERT_TRUE(PumpUntil([&] { return log.Has("closed 20011"); }));
+    EXPECT_EQ(NegotiationEvents(),
+              (Events{"state wsConnected", "socks connected 0",
+                      "socks error 20011 SOCKS 4 cannot carry the IPv6 address ::1: use SOCKS 4A "
+                      "or 5",
+                      "state wsClosed", "closed 20011"}));
+    EXPECT_EQ(ReadToEnd(peer), "");
 }
 
 TEST_F(SocksTest, Socks4DestinationThatCannotBeResolvedClosesWithoutASession) {

@@ -21,13 +21,18 @@ namespace test_support {
 
 namespace {
 
-bool Accepts(std::uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+bool Accepts(const std::string& host, std::uint16_t port) {
+    sockaddr_in6 ipv6{};
+    sockaddr_in ipv4{};
+    const bool isIPv6 = ::inet_pton(AF_INET6, host.c_str(), &ipv6.sin6_addr) == 1;
+    ipv6.sin6_family = AF_INET6;
+    ipv6.sin6_port = htons(port);
+    ipv4.sin_family = AF_INET;
+    ipv4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ipv4.sin_port = htons(port);
+    int fd = ::socket(isIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool ok = isIPv6 ? ::connect(fd, reinterpret_cast<sockaddr*>(&ipv6), sizeof ipv6) == 0
+                     : ::connect(fd, reinterpret_cast<sockaddr*>(&ipv4), sizeof ipv4) == 0;
     ::close(fd);
     return ok;
 }
@@ -87,7 +92,7 @@ std::uint16_t FreeLoopbackPort() {
 }
 
 ServerProcess::ServerProcess(const std::vector<std::string>& argv, std::uint16_t port,
-                             std::chrono::milliseconds startTimeout)
+                             std::chrono::milliseconds startTimeout, const std::string& host)
     : port_(port) {
     if (argv.empty() || ::access(argv[0].c_str(), X_OK) != 0)
         throw std::runtime_error(
@@ -104,7 +109,7 @@ ServerProcess::ServerProcess(const std::vector<std::string>& argv, std::uint16_t
         ::_exit(127);
     }
     auto deadline = std::chrono::steady_clock::now() + startTimeout;
-    while (!Accepts(port_)) {
+    while (!Accepts(host, port_)) {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
@@ -140,10 +145,13 @@ void ServerProcess::Stop() {
 }
 
 LocalNginx::LocalNginx(const std::string& root, const std::string& serverDirectives,
-                       const std::string& certificateFile, const std::string& keyFile)
+                       const std::string& certificateFile, const std::string& keyFile,
+                       const std::string& listenAddress)
     : work_("pd_nginx"),
       port_(FreeLoopbackPort()),
       tls_(!certificateFile.empty()),
+      host_(listenAddress.find(':') == std::string::npos ? listenAddress
+                                                         : "[" + listenAddress + "]"),
       process_((std::filesystem::create_directories(work_.Path() + "/tmp"),
                 WriteTextFile(work_ / "nginx.conf",
                               "daemon off;\nworker_processes 1;\npid " + work_ / "nginx.pid" +
@@ -164,14 +172,14 @@ LocalNginx::LocalNginx(const std::string& root, const std::string& serverDirecti
                                   "  scgi_temp_path " +
                                   work_ / "tmp/scgi" +
                                   ";\n"
-                                  "  server {\n    listen 127.0.0.1:" +
-                                  std::to_string(port_) +
+                                  "  server {\n    listen " +
+                                  host_ + ":" + std::to_string(port_) +
                                   (tls_ ? " ssl;\n    ssl_certificate " + certificateFile +
                                               ";\n    ssl_certificate_key " + keyFile + ";\n"
                                         : std::string(";\n")) +
                                   "    root " + root + ";\n" + serverDirectives + "\n  }\n}\n"),
                 Arguments()),
-               port_) {}
+               port_, std::chrono::seconds(10), listenAddress) {}
 
 std::vector<std::string> LocalNginx::Arguments() {
     return {FindProgram("nginx"), "-e", work_ / "error.log", "-c",
@@ -179,7 +187,8 @@ std::vector<std::string> LocalNginx::Arguments() {
 }
 
 std::string LocalNginx::Url(const std::string& path) const {
-    return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
+    return std::string(tls_ ? "https" : "http") + "://" + host_ + ":" + std::to_string(port_) +
+           path;
 }
 
 LocalTinyproxy::LocalTinyproxy(const std::string& extraConfig)

@@ -41,12 +41,13 @@ void WriteBasicPasswordFile(const std::string& path, const std::string& user,
                             const std::string& password);
 
 // A child process running a server. The constructor starts it and returns once something
-// accepts connections at 127.0.0.1:port, or throws (the process is stopped first) when it has
-// exited or not listened within the time-out.
+// accepts connections at host (127.0.0.1 or ::1) and port, or throws (the process is stopped first)
+// when it has exited or not listened within the time-out.
 class ServerProcess {
   public:
     ServerProcess(const std::vector<std::string>& argv, std::uint16_t port,
-                  std::chrono::milliseconds startTimeout = std::chrono::seconds(10));
+                  std::chrono::milliseconds startTimeout = std::chrono::seconds(10),
+                  const std::string& host = "127.0.0.1");
     ~ServerProcess();  // SIGTERM, then SIGKILL after two seconds; always reaped
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
@@ -65,13 +66,15 @@ std::uint16_t FreeLoopbackPort();
 
 // nginx serving root on 127.0.0.1 at a free port, with its own configuration and logs in a
 // temporary folder. serverDirectives are added inside the server block (for example
-// "auth_basic ...;"). With certificate and key files given, the port speaks TLS.
+// "auth_basic ...;"). With certificate and key files given, the port speaks TLS. It listens on
+// listenAddress only, which may be "::1".
 class LocalNginx {
   public:
     explicit LocalNginx(const std::string& root, const std::string& serverDirectives = "",
-                        const std::string& certificateFile = "", const std::string& keyFile = "");
+                        const std::string& certificateFile = "", const std::string& keyFile = "",
+                        const std::string& listenAddress = "127.0.0.1");
     std::uint16_t Port() const { return port_; }
-    // "http://127.0.0.1:<port>" or "https://…" followed by path.
+    // "http://127.0.0.1:<port>" (or "http://[::1]:<port>", "https://…") followed by path.
     std::string Url(const std::string& path) const;
     const std::string& WorkFolder() const { return work_.Path(); }
 
@@ -79,6 +82,7 @@ class LocalNginx {
     TempFolder work_;
     std::uint16_t port_;
     bool tls_;
+    std::string host_;  // as the configuration and addresses write it
     std::vector<std::string> Arguments();
     ServerProcess process_;
 };

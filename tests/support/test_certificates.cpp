@@ -43,7 +43,7 @@ const TestCertificates& Certificates() {
             *folder / "ca.key" + " -out " + made.caFile +
             " -days 30 -subj /CN=Podcast-Test-CA -addext basicConstraints=critical,CA:TRUE"
             " -addext keyUsage=critical,keyCertSign,cRLSign");
-        made.server = MakeServer(*folder, "server", "IP:127.0.0.1,DNS:localhost", 30);
+        made.server = MakeServer(*folder, "server", "IP:127.0.0.1,IP:::1,DNS:localhost", 30);
         made.expired = MakeServer(*folder, "expired", "IP:127.0.0.1,DNS:localhost", -1);
         made.wrongHost = MakeServer(*folder, "wronghost", "DNS:other.example", 30);
         made.namedOnly = MakeServer(*folder, "namedonly", "DNS:localhost", 30);
