@@ -1,6 +1,6 @@
 // What the download client reported about a request that did not bring an episode: gathered
-// when the request has ended into a DownloadFailure, whose reason failure_reason.h words for the user, and
-// written out in full for the client's trace.
+// when the request has ended into a DownloadFailure, whose reason failure_reason.h words for the
+// user, and written out in full for the client's trace.
 #pragma once
 
 #include <cstdint>

@@ -72,7 +72,7 @@ bool FeedMonitor::DownloadFile(const std::string& url, const std::string& path,
 void FeedMonitor::StartDownload(const std::string& url, const std::string& path,
                                 const EpisodeOrigin& origin,
                                 std::function<void(bool landed)> ended) {
-    WaitForDownloads(std::max<std::size_t>(DownloadsAtOnce, 1) - 1);
+    WaitForFreeSlot();
     auto download = std::make_unique<RunningDownload>();
     download->slot = FreeSlot();
     download->fileName = FileNameOf(path);

@@ -148,9 +148,8 @@ void EpisodeTransfer::EndAttempt() {
         attempt_.failure = FailureReasonText(settings_.language, *ended);
     }
     if (silent)
-        attempt_.failure =
-            FillIn(FailureTextIn(settings_.language, FailureText::NothingReceived),
-                   {ConnectedHost(client_), SecondsText(settings_.inactivityLimit)});
+        attempt_.failure = FillIn(FailureTextIn(settings_.language, FailureText::NothingReceived),
+                                  {ConnectedHost(client_), SecondsText(settings_.inactivityLimit)});
     // The kept bytes are no prefix of what the server has now.
     if (kept_ && client_.StatusCode() == 416) attempt_.startOver = true;
 }

@@ -87,8 +87,8 @@ class EpisodeTransfer {
     std::unique_ptr<PartialFile> target_;
     Attempt attempt_;
     bool startedOver_ = false;
-    std::int64_t from_ = 0;            // the kept bytes the request asks to continue
-    std::int64_t gaugeOffset_ = 0;     // the bytes the file had before this answer's body
+    std::int64_t from_ = 0;         // the kept bytes the request asks to continue
+    std::int64_t gaugeOffset_ = 0;  // the bytes the file had before this answer's body
     // Header lines and body blocks received, the download's sign of life for its watchdog.
     std::uint64_t receivedPieces_ = 0;
     std::unique_ptr<DownloadWatchdog> watchdog_;

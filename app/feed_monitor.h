@@ -2,6 +2,7 @@
 // The Qt main window implements FeedMonitorView and forwards its handlers here.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -223,6 +224,8 @@ class FeedMonitor {
     // Lets the message loop run until at most `running` downloads are left; the application's
     // terminate flag aborts them all.
     void WaitForDownloads(std::size_t running);
+    // Until one more download can start.
+    void WaitForFreeSlot() { WaitForDownloads(std::max<std::size_t>(DownloadsAtOnce, 1) - 1); }
     // The progress window, shown for the download of fileName; the counter reads "k / n", the
     // download's number among those the run has found so far ("1 / 1" outside a run).
     void ShowDownloadOf(const std::string& fileName);

@@ -143,7 +143,7 @@ void FeedMonitor::ScanFeeds() {
         if (Terminating()) return;
         // The next feed is taken once one more download can start: with one at a time, after
         // this feed's downloads.
-        WaitForDownloads(std::max<std::size_t>(DownloadsAtOnce, 1) - 1);
+        WaitForFreeSlot();
     }
 }
 
@@ -218,8 +218,9 @@ void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItem
         // A file still on its way for another feed is there too: the episode is fetched once.
         [this](const std::string& name) {
             return PresentInFolder(DownloadFolder + name) ||
-                   std::any_of(running_.begin(), running_.end(),
-                               [&name](const auto& download) { return download->fileName == name; });
+                   std::any_of(running_.begin(), running_.end(), [&name](const auto& download) {
+                       return download->fileName == name;
+                   });
         },
         [this](const std::string& name) {
             EpisodeHistory* store = UsableHistory();
@@ -242,6 +243,8 @@ void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItem
     // Each download ends through its own step, later when several run at once; the feed's
     // records wait for the last of them.
     for (const NewEpisode& episode : plan.downloads) {
+        // A cancel while the earlier downloads ran stops the rest before they start.
+        WaitForFreeSlot();
         if (CancelAll || Terminating()) {
             downloads->allLanded = false;
             break;
@@ -256,7 +259,8 @@ void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItem
         auto ended = [this, downloads, record, clicks = cancelClicks_](bool landed) mutable {
             // Only what landed is new; "cancel current" may already have taken the count back.
             if (!landed)
-                NewFileCount = static_cast<std::uint16_t>(NewFileCount - 1 + (cancelClicks_ - clicks));
+                NewFileCount =
+                    static_cast<std::uint16_t>(NewFileCount - 1 + (cancelClicks_ - clicks));
             --downloads->running;
             downloads->allLanded = downloads->allLanded && landed;
             record.recordedAt = std::time(nullptr);

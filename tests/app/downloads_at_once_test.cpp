@@ -42,11 +42,11 @@ class DownloadsAtOnceTest : public testing::FeedMonitorTest {
     // A feed with the ETag etag announcing the episode name of server.
     std::string AddFeedOf(ScriptedHttpServer& server, const std::string& name,
                           const std::string& etag) {
-        feeds_.AddConnection(NormalResponse(
-            200,
-            "<rss><channel><item><enclosure url=\"" + server.Url("/" + name) +
-                "\"/></item></channel></rss>",
-            {{"ETag", etag}}));
+        feeds_.AddConnection(NormalResponse(200,
+                                            "<rss><channel><item><enclosure url=\"" +
+                                                server.Url("/" + name) +
+                                                "\"/></item></channel></rss>",
+                                            {{"ETag", etag}}));
         const std::string url = feeds_.Url("/feed" + std::to_string(monitor_->FeedCount()));
         monitor_->AddEntry(url);
         return url;
