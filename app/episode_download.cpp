@@ -73,6 +73,7 @@ void FeedMonitor::StartDownload(const std::string& url, const std::string& path,
                                 const EpisodeOrigin& origin,
                                 std::function<void(bool landed)> ended) {
     WaitForFreeSlot();
+    const std::size_t slots = std::max<std::size_t>(DownloadsAtOnce, 1);
     auto download = std::make_unique<RunningDownload>();
     download->slot = FreeSlot();
     download->fileName = FileNameOf(path);
@@ -81,9 +82,11 @@ void FeedMonitor::StartDownload(const std::string& url, const std::string& path,
     RunningDownload& started = *download;
     download->transfer = std::make_unique<EpisodeTransfer>(
         client, EpisodeTransfer::Order{url, path, origin},
-        EpisodeTransfer::Settings{UiLanguage, DownloadInactivityLimit,
-                                  [this] { return UsableHistory(); },
-                                  [this, &started] { DownloadProgressed(started); }});
+        EpisodeTransfer::Settings{
+            UiLanguage, DownloadInactivityLimit, [this] { return UsableHistory(); },
+            [this, &started] { DownloadProgressed(started); },
+            // Downloads side by side take no more memory than one.
+            platform::FileStream::kDefaultWriteBlock / static_cast<std::int64_t>(slots)});
     if (DownloadsAtOnce <= 1) ShowDownloadOf(download->fileName);
     view_.DownloadStarted(download->slot, download->fileName);
     try {

@@ -35,6 +35,7 @@ void EpisodeTransfer::Start() {
     recordedAsPartial_ = kept_.has_value();
     if (kept_ && kept_->identity != order_.origin.identity) kept_.reset();
     target_ = std::make_unique<PartialFile>(order_.path, kept_.has_value());
+    target_->Stream().SetWriteBlock(settings_.writeBlock);
     if (target_->KeptBytes() == 0) kept_.reset();
     Lend();
     StartAttempt();

@@ -14,6 +14,7 @@
 #include "app/episode_history.h"
 #include "app/feed_monitor.h"
 #include "http/http_cli.h"
+#include "platform/streams.h"
 
 namespace app {
 
@@ -33,6 +34,8 @@ class EpisodeTransfer {
         // The run's history while it is usable; nullptr: none, a download cut short is not kept.
         std::function<EpisodeHistory*()> history;
         std::function<void()> onProgress;  // after each body block received
+        // The bytes the file gathers before it writes them out.
+        std::int64_t writeBlock = platform::FileStream::kDefaultWriteBlock;
     };
 
     EpisodeTransfer(THttpCli& client, Order order, Settings settings);
