@@ -3,64 +3,15 @@
 #include "app/episode_download.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <optional>
-#include <string_view>
 
-#include "app/download_failure.h"
-#include "app/download_watchdog.h"
+#include "app/episode_transfer.h"
 #include "app/feed_monitor.h"
-#include "app/message_table.h"
-#include "app/partial_file.h"
 #include "app/proxy_text.h"
-#include "app/resume_range.h"
 #include "http/http_cli.h"
-#include "platform/streams.h"
+#include "platform/application.h"
 
 namespace app {
 namespace {
-
-// Hands the stream to the client for one request and takes it back however the request ends,
-// so the client never keeps a pointer to a released stream.
-class LentStream {
-  public:
-    LentStream(THttpCli& client, platform::Stream& stream) : client_(client) {
-        client_.BodyStream = &stream;
-    }
-    ~LentStream() { client_.BodyStream = nullptr; }
-    LentStream(const LentStream&) = delete;
-    LentStream& operator=(const LentStream&) = delete;
-
-  private:
-    THttpCli& client_;
-};
-
-// The client's header and document-start handlers for one request, taken back however it ends.
-class LentHandlers {
-  public:
-    LentHandlers(THttpCli& client, TBeforeHeaderSendEvent beforeHeaderSend,
-                 THttpNotifyEvent docBegin)
-        : client_(client) {
-        client_.OnBeforeHeaderSend = std::move(beforeHeaderSend);
-        client_.OnDocBegin = std::move(docBegin);
-    }
-    ~LentHandlers() {
-        client_.OnBeforeHeaderSend = nullptr;
-        client_.OnDocBegin = nullptr;
-    }
-    LentHandlers(const LentHandlers&) = delete;
-    LentHandlers& operator=(const LentHandlers&) = delete;
-
-  private:
-    THttpCli& client_;
-};
-
-// The limit in seconds as the user reads it: "60", or "0.3" for the short limits of tests.
-std::string SecondsText(std::chrono::milliseconds limit) {
-    if (limit.count() % 1000 == 0) return std::to_string(limit.count() / 1000);
-    std::string text = std::to_string(limit.count() / 1000) + ".";
-    return text + std::to_string(limit.count() % 1000 / 100);
-}
 
 std::string FileNameOf(const std::string& path) {
     return path.substr(path.rfind('/') + 1);
@@ -112,145 +63,143 @@ void FeedMonitor::ShowDownloadOf(const std::string& fileName) {
 
 bool FeedMonitor::DownloadFile(const std::string& url, const std::string& path,
                                const EpisodeOrigin& origin) {
-    ShowDownloadOf(FileNameOf(path));
-    downloadCancelled_ = false;
-    std::optional<std::string> failure;
+    bool landed = false;
+    StartDownload(url, path, origin, [&landed](bool hasLanded) { landed = hasLanded; });
+    WaitForDownloads(0);
+    return landed;
+}
+
+void FeedMonitor::StartDownload(const std::string& url, const std::string& path,
+                                const EpisodeOrigin& origin,
+                                std::function<void(bool landed)> ended) {
+    WaitForFreeSlot();
+    const std::size_t slots = std::max<std::size_t>(DownloadsAtOnce, 1);
+    auto download = std::make_unique<RunningDownload>();
+    download->slot = FreeSlot();
+    download->fileName = FileNameOf(path);
+    download->ended = std::move(ended);
+    THttpCli& client = ClientOfSlot(download->slot);
+    RunningDownload& started = *download;
+    download->transfer = std::make_unique<EpisodeTransfer>(
+        client, EpisodeTransfer::Order{url, path, origin},
+        EpisodeTransfer::Settings{
+            UiLanguage, DownloadInactivityLimit, [this] { return UsableHistory(); },
+            [this, &started] { DownloadProgressed(started); },
+            // Downloads side by side take no more memory than one.
+            platform::FileStream::kDefaultWriteBlock / static_cast<std::int64_t>(slots)});
+    if (DownloadsAtOnce <= 1) ShowDownloadOf(download->fileName);
+    view_.DownloadStarted(download->slot, download->fileName);
     try {
-        failure = ReceiveEpisode(url, path, origin);
+        ApplyProxyText(client, view_.ProxyText());
+        download->transfer->Start();
     } catch (...) {
         // Anything but the client's failure ends the run; the window must not stay up.
-        view_.SetVisible(Window::Progress, "", false);
+        if (DownloadsAtOnce <= 1) view_.SetVisible(Window::Progress, "", false);
+        view_.DownloadEnded(download->slot, 0, nullptr);
         throw;
     }
-    // Recorded before the window goes, whose hiding ends the download for the views.
-    if (failure && !downloadCancelled_) failedDownloads_.push_back({FileNameOf(path), *failure});
-    view_.SetGaugeValue(Window::Progress, "Gauge1", 0);
-    view_.SetVisible(Window::Progress, "", false);
-    return !failure;
+    running_.push_back(std::move(download));
 }
 
-std::optional<std::string> FeedMonitor::ReceiveEpisode(const std::string& url,
-                                                       const std::string& path,
-                                                       const EpisodeOrigin& origin) {
-    EpisodeHistory* store = origin.identity.empty() ? nullptr : UsableHistory();
-    const std::string fileName = FileNameOf(path);
-    std::optional<PartialDownload> kept = store ? store->Partial(fileName) : std::nullopt;
-    const bool recordedAsPartial = kept.has_value();
-    if (kept && kept->identity != origin.identity) kept.reset();
-    PartialFile target(path, kept.has_value());
-    if (target.KeptBytes() == 0) kept.reset();
-    ApplyProxyText(*httpCli1_, view_.ProxyText());
-    Attempt attempt = ReceiveInto(url, target, kept);
-    if (attempt.startOver) {
-        target.StartOver();
-        kept.reset();
-        attempt = ReceiveInto(url, target, kept);
+void FeedMonitor::WaitForDownloads(std::size_t running) {
+    platform::Application& application = platform::App();
+    TakeEndedDownloads();
+    while (running_.size() > running) {
+        application.WaitForInput(1000);
+        application.ProcessMessages();
+        if (application.Terminated()) AbortDownloads();
+        TakeEndedDownloads();
     }
-    // No episode is empty, and an empty file would count as downloaded for ever.
-    if (!attempt.failure && target.Stream().Size() == 0)
-        attempt.failure = std::string(FailureTextIn(UiLanguage, FailureText::EmptyAnswer));
-    if (!attempt.failure) {
-        target.Complete(path);
-        return std::nullopt;
-    }
-    // Cut short: what is the episode's stays for the next run to continue.
-    const bool continuable =
-        attempt.episodeBytes && !attempt.validator.empty() && target.Stream().Size() > 0;
-    if (store && continuable) {
-        store->RecordPartial(origin.feedUrl, fileName,
-                             {origin.identity, attempt.validator, attempt.total});
-        if (UsableHistory()) target.Keep();
-    } else if (kept && target.KeptBytes() > 0) {
-        target.KeepKeptBytes();  // nothing of the episode came this time
-    } else if (store && recordedAsPartial) {
-        store->ForgetPartial(fileName);
-    }
-    return attempt.failure;
 }
 
-FeedMonitor::Attempt FeedMonitor::ReceiveInto(const std::string& url, PartialFile& target,
-                                              const std::optional<PartialDownload>& kept) {
-    THttpCli& client = *httpCli1_;
-    client.URL = url;
-    // The client keeps the last answer's Content-Range there, to be sent with its next request.
-    client.ContentRangeBegin.clear();
-    client.ContentRangeEnd.clear();
-    Attempt attempt;
-    const std::int64_t from = kept ? target.KeptBytes() : 0;
-    gaugeOffset_ = from;
-    {
-        LentStream lent(client, target.Stream());
-        // Every request of the download asks for the rest, relocated ones included.
-        LentHandlers handlers(
-            client,
-            [&](THttpCli*, const std::string&, std::vector<std::string>& headers) {
-                if (!kept) return;
-                for (std::string& line : ResumeRequestLines(from, kept->validator))
-                    headers.push_back(std::move(line));
-            },
-            // Decided before the first byte of the final answer's body reaches the file.
-            [&](THttpCli*) {
-                const std::vector<std::string>& lines = client.ResponseHeaderLines();
-                if (client.StatusCode() == 206 && kept) {
-                    attempt.episodeBytes = ContinuesAt(lines, from, kept->length);
-                    attempt.validator = kept->validator;
-                    attempt.total = kept->length;
-                    attempt.startOver = !attempt.episodeBytes;
-                    if (attempt.startOver) client.Abort();
-                } else if (client.StatusCode() == 200) {
-                    // The whole file, changed or not: it replaces what was kept.
-                    if (target.KeptBytes() > 0) target.StartOver();
-                    gaugeOffset_ = 0;
-                    attempt.episodeBytes = true;
-                    attempt.validator = RangeValidatorOf(lines);
-                    attempt.total = client.DocumentLength();
-                }
-            });
-        // The client has no time-out of its own: a server that goes silent would hold the run.
-        DownloadWatchdog watchdog(
-            DownloadInactivityLimit, [this] { return receivedPieces_; },
-            [&client] {
-                if (client.State() != httpReady) client.Abort();
-            });
-        if (std::optional<DownloadFailure> ended = GetFailure(client)) {
-            TraceFailure(client, url, *ended);
-            attempt.failure = FailureReasonText(UiLanguage, *ended);
+void FeedMonitor::TakeEndedDownloads() {
+    for (std::size_t i = 0; i < running_.size();) {
+        RunningDownload& download = *running_[i];
+        bool ended = false;
+        try {
+            ended = download.transfer->RequestEnded() && download.transfer->Advance();
+        } catch (...) {
+            if (DownloadsAtOnce <= 1) view_.SetVisible(Window::Progress, "", false);
+            view_.DownloadEnded(download.slot, 0, nullptr);
+            running_.erase(running_.begin() + static_cast<std::ptrdiff_t>(i));
+            throw;
         }
-        if (watchdog.Fired())
-            attempt.failure = FillIn(FailureTextIn(UiLanguage, FailureText::NothingReceived),
-                                     {ConnectedHost(client), SecondsText(DownloadInactivityLimit)});
+        if (!ended) {
+            ++i;
+            continue;
+        }
+        std::unique_ptr<RunningDownload> taken = std::move(running_[i]);
+        running_.erase(running_.begin() + static_cast<std::ptrdiff_t>(i));
+        EndDownload(*taken);
     }
-    // The kept bytes are no prefix of what the server has now.
-    if (kept && client.StatusCode() == 416) attempt.startOver = true;
-    return attempt;
 }
 
-void FeedMonitor::HttpCli1DocData() {
-    ++receivedPieces_;
-    view_.SetGaugeValue(
-        Window::Progress, "Gauge2",
-        ProgressGaugeValue(gaugeOffset_ + httpCli1_->BodyReceivedCount(),
-                           httpCli1_->DocumentLength() == -1
-                               ? -1
-                               : gaugeOffset_ + httpCli1_->DocumentLength()));
+void FeedMonitor::EndDownload(RunningDownload& download) {
+    const std::optional<std::string> failure = download.transfer->Failure();
+    const FailedDownload* listed = nullptr;
+    if (failure && !download.cancelled) {
+        failedDownloads_.push_back({download.fileName, *failure});
+        listed = &failedDownloads_.back();
+    }
+    // Recorded before the window goes, whose hiding ends the download for the views.
+    view_.DownloadEnded(download.slot, download.transfer->Client().BodyReceivedCount(), listed);
+    if (DownloadsAtOnce <= 1) {
+        view_.SetGaugeValue(Window::Progress, "Gauge1", 0);
+        view_.SetVisible(Window::Progress, "", false);
+    }
+    download.transfer.reset();
+    if (download.ended) download.ended(!failure);
 }
 
-// The user's cancel: the download it ends is no failure to report. A click handled after the
-// request ended but before Get returned has nothing to abort: an abort of the ready client would
-// turn its failed answer into "200 OK" and keep the error page.
-void FeedMonitor::AbortDownload() {
-    downloadCancelled_ = true;
-    if (httpCli1_->State() != httpReady) httpCli1_->Abort();
+void FeedMonitor::DownloadProgressed(RunningDownload& download) {
+    const THttpCli& client = download.transfer->Client();
+    view_.DownloadProgress(download.slot, client.BodyReceivedCount(), client.DocumentLength());
+    if (DownloadsAtOnce <= 1)
+        view_.SetGaugeValue(
+            Window::Progress, "Gauge2",
+            ProgressGaugeValue(download.transfer->Received(), download.transfer->Length()));
+}
+
+THttpCli& FeedMonitor::ClientOfSlot(std::size_t slot) {
+    if (slot == 0) return *httpCli1_;
+    while (slotClients_.size() < slot) {
+        std::unique_ptr<THttpCli> client = CreateDownloadClient();
+        // As the program set up the first client.
+        client->SetQtxLogger(httpCli1_->QtxLogger());
+        client->SslExtraCaFile = httpCli1_->SslExtraCaFile;
+        slotClients_.push_back(std::move(client));
+    }
+    return *slotClients_[slot - 1];
+}
+
+std::size_t FeedMonitor::FreeSlot() const {
+    for (std::size_t slot = 0;; ++slot) {
+        bool taken = false;
+        for (const auto& download : running_)
+            taken = taken || download->slot == slot;
+        if (!taken) return slot;
+    }
+}
+
+// The user's cancel: the downloads it ends are no failures to report. A click handled after a
+// request ended but before its end was taken has nothing to abort: an abort of the ready client
+// would turn its failed answer into "200 OK" and keep the error page.
+void FeedMonitor::AbortDownloads() {
+    for (const auto& download : running_) {
+        download->cancelled = true;
+        download->transfer->Abort();
+    }
 }
 
 void FeedMonitor::CancelCurrentDownload() {
-    AbortDownload();
+    AbortDownloads();
+    ++cancelClicks_;
     --NewFileCount;
 }
 
 void FeedMonitor::CancelAllDownloads() {
     CancelAll = true;
-    AbortDownload();
+    AbortDownloads();
 }
 
 }  // namespace app

@@ -5,6 +5,7 @@
 #include "app/centring.h"
 #include "app/episode_download.h"
 #include "app/episode_history.h"
+#include "app/episode_transfer.h"
 #include "app/list_location.h"
 #include "app/message_table.h"
 #include "http/http_cli.h"
@@ -34,13 +35,7 @@ FeedMonitor::FeedMonitor(FeedMonitorView& view, std::string programDir)
     : ProgramDir(WithTrailingSeparator(std::move(programDir))),
       ListFile(ListFileLocation(ProgramDir)),
       view_(view),
-      httpCli1_(CreateDownloadClient()) {
-    httpCli1_->OnDocData = [this](THttpCli*, const char*, int) { HttpCli1DocData(); };
-    httpCli1_->OnHeaderData = [this](THttpCli*) { ++receivedPieces_; };
-    httpCli1_->OnRequestDone = [this](THttpCli*, THttpRequest, std::uint16_t) {
-        HttpCli1RequestDone();
-    };
-}
+      httpCli1_(CreateDownloadClient()) {}
 
 FeedMonitor::~FeedMonitor() = default;
 
@@ -132,7 +127,7 @@ bool FeedMonitor::RequestClose() {
         // Closing acts as "cancel all" first; the window closes once the run has unwound.
         CancelAll = true;
         platform::App().Terminate();
-        if (httpCli1_) AbortDownload();
+        AbortDownloads();
         return false;
     }
     FormClose();
@@ -144,7 +139,9 @@ void FeedMonitor::FormClose() {
     closed_ = true;
     // Without feeds or a list file there is nothing to save, nor a folder to make for the lock.
     if (FeedCount() > 0 || FileExists(ListFilePath())) SaveList(EmptyList::Removed);
-    // Never released while a request still uses it.
+    // Never released while a request still uses them.
+    if (!running_.empty()) return;
+    slotClients_.clear();
     if (httpCli1_ && httpCli1_->State() == httpReady) httpCli1_.reset();
 }
 

@@ -2,6 +2,7 @@
 // The Qt main window implements FeedMonitorView and forwards its handlers here.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -18,7 +19,7 @@ class THttpCli;
 namespace app {
 
 class EpisodeHistory;
-class PartialFile;
+class EpisodeTransfer;
 struct EpisodePlan;
 struct FeedItems;
 
@@ -94,6 +95,16 @@ class FeedMonitorView {
     virtual void SetLeft(Window window, const std::string& control, int left) = 0;
     // Gauges take values from 0 to 100.
     virtual void SetGaugeValue(Window window, const std::string& control, int value) = 0;
+
+    // Every download by the slot it runs in, 0 up to the downloads at once: the progress window
+    // shows the one download of the window program, a terminal a line for each.
+    virtual void DownloadStarted(std::size_t /*slot*/, const std::string& /*fileName*/) {}
+    // The bytes of this request's body so far and its announced length (-1: none).
+    virtual void DownloadProgress(std::size_t /*slot*/, std::int64_t /*received*/,
+                                  std::int64_t /*length*/) {}
+    // failure: the failure listed for the download; nullptr when it landed or was cancelled.
+    virtual void DownloadEnded(std::size_t /*slot*/, std::int64_t /*received*/,
+                               const FailedDownload* /*failure*/) {}
 };
 
 // Applies the trailing-separator rule: a non-empty folder gets a final "/".
@@ -195,6 +206,10 @@ class FeedMonitor {
 
     // How long a download may receive nothing, connecting included, before it is given up.
     std::chrono::milliseconds DownloadInactivityLimit{60000};
+    // How many episode downloads run side by side, each with a client of its own. With one, as in
+    // the window program, the run waits for each download before it goes on; with more it goes
+    // on to the next feeds while they run, and waits for them all before its summary.
+    std::size_t DownloadsAtOnce = 1;
 
     // The episode download: the file at url into path, shown in the progress window. Only a
     // complete, non-empty answer leaves a file at path; true then. A failure of the request is
@@ -202,6 +217,15 @@ class FeedMonitor {
     // cut short keeps its ".part" and the next download of the episode continues it.
     bool DownloadFile(const std::string& url, const std::string& path,
                       const EpisodeOrigin& origin = {});
+    // The episode download as DownloadFile does it, started once fewer than DownloadsAtOnce run;
+    // ended(landed) is called by a later StartDownload or WaitForDownloads once it has ended.
+    void StartDownload(const std::string& url, const std::string& path, const EpisodeOrigin& origin,
+                       std::function<void(bool landed)> ended);
+    // Lets the message loop run until at most `running` downloads are left; the application's
+    // terminate flag aborts them all.
+    void WaitForDownloads(std::size_t running);
+    // Until one more download can start.
+    void WaitForFreeSlot() { WaitForDownloads(std::max<std::size_t>(DownloadsAtOnce, 1) - 1); }
     // The progress window, shown for the download of fileName; the counter reads "k / n", the
     // download's number among those the run has found so far ("1 / 1" outside a run).
     void ShowDownloadOf(const std::string& fileName);
@@ -232,28 +256,40 @@ class FeedMonitor {
     // answer's validators are kept when every new episode landed.
     void DownloadNewEpisodes(const std::string& feedUrl, const FeedItems& feed,
                              const FeedValidators& validators);
+    // A feed's downloads of this run, from its plan to the end of the last of them.
+    struct FeedDownloads {
+        std::string feedUrl;
+        FeedSummary summary;  // kept with each download that lands
+        FeedValidators validators;
+        bool noneWaiting = true;  // no new episode beyond the cap
+        std::size_t running = 0;
+        bool allStarted = false;
+        bool allLanded = true;
+    };
+    // A download of the feed has ended (landed: its record, nullptr when it failed), or, with
+    // nullptr and none running, its last one was started: the history records what it did.
+    void FeedDownloadEnded(FeedDownloads& downloads, const EpisodeRecord* landed);
     // A download cut short whose episode is no longer new in the feed is not continued: its
     // ".part" goes.
     void DropPartialsNotIn(const std::string& feedUrl, const EpisodePlan& plan);
     // The run's history while it is usable; its failure is reported once, and the run goes on by
     // the files in the download folder.
     EpisodeHistory* UsableHistory();
-    // The reason the episode did not land, or nothing when it did.
-    std::optional<std::string> ReceiveEpisode(const std::string& url, const std::string& path,
-                                              const EpisodeOrigin& origin);
-    // One request of a download into target, asking for the rest of the kept bytes if any.
-    struct Attempt {
-        std::optional<std::string> failure;
-        bool startOver = false;     // the answer is no continuation of the kept bytes
-        bool episodeBytes = false;  // the final answer's body is the episode's (200, or the rest)
-        std::string validator;      // for If-Range next time; empty when it cannot be continued
-        std::int64_t total = -1;    // the whole file's length, when announced
+    // A download under way, in the slot whose client it has.
+    struct RunningDownload {
+        std::size_t slot = 0;
+        std::string fileName;
+        std::unique_ptr<EpisodeTransfer> transfer;
+        std::function<void(bool landed)> ended;
+        bool cancelled = false;  // by the user: no failure to list
     };
-    Attempt ReceiveInto(const std::string& url, PartialFile& target,
-                        const std::optional<PartialDownload>& kept);
-    void AbortDownload();
-    void HttpCli1DocData();
-    void HttpCli1RequestDone() {}
+    THttpCli& ClientOfSlot(std::size_t slot);
+    std::size_t FreeSlot() const;
+    // The downloads whose request ended take their next step; those that ended are reported.
+    void TakeEndedDownloads();
+    void EndDownload(RunningDownload& download);
+    void DownloadProgressed(RunningDownload& download);
+    void AbortDownloads();
 
     FeedMonitorView& view_;
     std::unique_ptr<THttpCli> httpCli1_;
@@ -275,10 +311,11 @@ class FeedMonitor {
     bool historyReported_ = false;
     std::size_t downloadNumber_ = 0;  // of the run's downloads so far
     std::size_t downloadsFound_ = 0;
-    // Header lines and body blocks received, the download's sign of life for its watchdog.
-    std::uint64_t receivedPieces_ = 0;
-    bool downloadCancelled_ = false;
-    std::int64_t gaugeOffset_ = 0;  // the bytes a continued download had before it started
+    std::vector<std::unique_ptr<RunningDownload>> running_;
+    // "Cancel current" clicks so far; each took NewFileCount back at once.
+    std::size_t cancelClicks_ = 0;
+    // The clients of slots 1 and on, made when first needed; slot 0 has HttpCli1.
+    std::vector<std::unique_ptr<THttpCli>> slotClients_;
     std::string shownFolder_;
 };
 

@@ -4,10 +4,12 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <system_error>
 
 #include "app/episode_history.h"
+#include "app/episode_transfer.h"
 #include "app/feed_fetch.h"
 #include "app/feed_items.h"
 #include "app/feed_monitor.h"
@@ -95,12 +97,16 @@ void FeedMonitor::Button3Click() {
     history_ = std::make_unique<EpisodeHistory>(EpisodeHistory::PathFor(ListFilePath()));
     historyReported_ = false;
     {
-        // The history closes and the counter of downloads starts anew however the run ends.
+        // The history closes and the counter of downloads starts anew however the run ends;
+        // downloads an escaping error left running are aborted first.
         const RunEnd end([this] {
+            running_.clear();
             history_.reset();
             downloadNumber_ = downloadsFound_ = 0;
         });
         ScanFeeds();
+        // The summary counts every download; an interrupted one keeps its part as it ends.
+        WaitForDownloads(0);
     }
     lastRun_.newFiles = NewFileCount;
     if (Terminating()) {
@@ -135,6 +141,9 @@ void FeedMonitor::ScanFeeds() {
         XML_einlesen(FeedIndex, std::move(fetched));
         ++FeedIndex;
         if (Terminating()) return;
+        // The next feed is taken once one more download can start: with one at a time, after
+        // this feed's downloads.
+        WaitForFreeSlot();
     }
 }
 
@@ -206,7 +215,13 @@ void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItem
         if (UsableHistory()) history = &known;
     }
     const DownloadFolderView folder{
-        [this](const std::string& name) { return PresentInFolder(DownloadFolder + name); },
+        // A file still on its way for another feed is there too: the episode is fetched once.
+        [this](const std::string& name) {
+            return PresentInFolder(DownloadFolder + name) ||
+                   std::any_of(running_.begin(), running_.end(), [&name](const auto& download) {
+                       return download->fileName == name;
+                   });
+        },
         [this](const std::string& name) {
             EpisodeHistory* store = UsableHistory();
             return store ? store->EpisodeSavedAs(name) : std::nullopt;
@@ -223,42 +238,60 @@ void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItem
     DropPartialsNotIn(feedUrl, plan);
 
     downloadsFound_ += plan.downloads.size();
-    bool allLanded = true;
+    auto downloads = std::make_shared<FeedDownloads>(
+        FeedDownloads{feedUrl, summary, validators, plan.waiting.empty()});
+    // Each download ends through its own step, later when several run at once; the feed's
+    // records wait for the last of them.
     for (const NewEpisode& episode : plan.downloads) {
+        // A cancel while the earlier downloads ran stops the rest before they start.
+        WaitForFreeSlot();
         if (CancelAll || Terminating()) {
-            allLanded = false;
+            downloads->allLanded = false;
             break;
         }
         const FeedItem& item = feed.items[episode.item];
         const std::string path = DownloadFolder + episode.fileName;
         ++downloadNumber_;
-        const std::uint16_t countBefore = NewFileCount;
         ++NewFileCount;
-        const bool landed =
-            DownloadEpisode ? DownloadEpisode(item.enclosureUrl, path)
-                            : DownloadFile(item.enclosureUrl, path, {feedUrl, episode.identity});
-        // Only what landed is new; "cancel current" may already have taken the count back.
-        if (!landed) {
-            NewFileCount = countBefore;
-            allLanded = false;
-            continue;
-        }
-        --summary.pending;
-        // The feed's last download that lands with all before it leaves nothing of the document
-        // to do: its validators go into the same transaction.
-        const bool feedDone =
-            allLanded && &episode == &plan.downloads.back() && plan.waiting.empty();
-        if (EpisodeHistory* store = UsableHistory())
-            store->RecordDownload(feedUrl,
-                                  {episode.identity, EpisodeFate::Downloaded, episode.fileName,
-                                   item.title, static_cast<std::int64_t>(std::time(nullptr))},
-                                  &summary, feedDone ? &validators : nullptr);
+        ++downloads->running;
+        EpisodeRecord record{episode.identity, EpisodeFate::Downloaded, episode.fileName,
+                             item.title, 0};
+        auto ended = [this, downloads, record, clicks = cancelClicks_](bool landed) mutable {
+            // Only what landed is new; "cancel current" may already have taken the count back.
+            if (!landed)
+                NewFileCount =
+                    static_cast<std::uint16_t>(NewFileCount - 1 + (cancelClicks_ - clicks));
+            --downloads->running;
+            downloads->allLanded = downloads->allLanded && landed;
+            record.recordedAt = std::time(nullptr);
+            FeedDownloadEnded(*downloads, landed ? &record : nullptr);
+        };
+        if (DownloadEpisode)
+            ended(DownloadEpisode(item.enclosureUrl, path));
+        else
+            StartDownload(item.enclosureUrl, path, {feedUrl, episode.identity}, std::move(ended));
     }
+    downloads->allStarted = true;
+    if (downloads->running == 0) FeedDownloadEnded(*downloads, nullptr);
+}
+
+void FeedMonitor::FeedDownloadEnded(FeedDownloads& downloads, const EpisodeRecord* landed) {
+    // The feed's last download that lands with all before it leaves nothing of the document to
+    // do: its validators go into the same transaction.
+    const bool feedEnded = downloads.allStarted && downloads.running == 0;
+    const bool feedDone = feedEnded && downloads.allLanded && downloads.noneWaiting;
+    if (landed) {
+        --downloads.summary.pending;
+        if (EpisodeHistory* store = UsableHistory())
+            store->RecordDownload(downloads.feedUrl, *landed, &downloads.summary,
+                                  feedDone ? &downloads.validators : nullptr);
+    }
+    if (!feedEnded) return;
     // The next run may ask whether the feed changed only when nothing of this document is left to
     // do: an episode that failed or waits beyond the cap must be met again.
     if (EpisodeHistory* store = UsableHistory())
-        store->RecordValidators(feedUrl, allLanded && plan.waiting.empty() ? validators
-                                                                          : FeedValidators{});
+        store->RecordValidators(downloads.feedUrl,
+                                feedDone ? downloads.validators : FeedValidators{});
     UsableHistory();  // a failure of the last write is reported too
 }
 

@@ -150,9 +150,14 @@ class THttpCli : public platform::TComponent {
 
     // Operations.
     void Get();
+    // Get without the wait: the request runs on the message loop and ends with OnRequestDone.
+    void StartGet();
     void RunRequest(THttpRequest Rq);
     void StartRequest(THttpRequest Rq);
     void Abort();
+    // What RunRequest raises once the last request has ended: its failed status, or a failure the
+    // client found itself; nothing when it succeeded.
+    std::optional<EHttpException> RequestFailure() const;
 
     TWSocket& CtrlSocket() { return *ctrlSocket_; }
 
@@ -260,7 +265,6 @@ class THttpCli : public platform::TComponent {
     // A failure of the connection: OnRequestDone's ErrCode, and the status that tells it.
     void NoteConnectionFailure(std::uint16_t errCode, int status, const std::string& reason);
     void FailRequest(std::uint16_t code, const std::string& message);
-    void ThrowIfFailed() const;
 
     // Reception (http_response.cpp).
     bool ReceiveIntoBuffer(int& count);  // false when nothing is to be processed

@@ -21,13 +21,15 @@ void THttpCli::Get() {
     RunRequest(httpRqGet);
 }
 
+void THttpCli::StartGet() {
+    locationChangeCurCount_ = 0;
+    StartRequest(httpRqGet);
+}
+
 void THttpCli::RunRequest(THttpRequest Rq) {
     StartRequest(Rq);
     WaitUntilReady();
-    if (response_.statusCode >= 400 && response_.statusCode != 401 && response_.statusCode != 407)
-        throw EHttpException(response_.statusReason,
-                             static_cast<std::uint16_t>(response_.statusCode));
-    ThrowIfFailed();
+    if (std::optional<EHttpException> failure = RequestFailure()) throw *failure;
 }
 
 void THttpCli::WaitUntilReady() {
@@ -49,8 +51,12 @@ void THttpCli::WaitUntilReady() {
     }
 }
 
-void THttpCli::ThrowIfFailed() const {
-    if (outcome_.failure != 0) throw EHttpException(outcome_.message, outcome_.failure);
+std::optional<EHttpException> THttpCli::RequestFailure() const {
+    if (response_.statusCode >= 400 && response_.statusCode != 401 && response_.statusCode != 407)
+        return EHttpException(response_.statusReason,
+                              static_cast<std::uint16_t>(response_.statusCode));
+    if (outcome_.failure != 0) return EHttpException(outcome_.message, outcome_.failure);
+    return std::nullopt;
 }
 
 void THttpCli::StartRequest(THttpRequest Rq) {

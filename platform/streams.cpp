@@ -103,14 +103,14 @@ void FileStream::Write(const void* buffer, std::int64_t count) {
     if (count <= 0) return;
     if (!writable_) throw EStreamError("Stream write error. \"" + path_ + "\" is open for reading");
     const auto* bytes = static_cast<const char*>(buffer);
-    if (static_cast<std::int64_t>(pending_.size()) + count > kWriteBlock) Flush();
-    if (count >= kWriteBlock) {
+    if (static_cast<std::int64_t>(pending_.size()) + count > writeBlock_) Flush();
+    if (count >= writeBlock_) {
         pending_.assign(bytes, static_cast<std::size_t>(count));
         Flush();
         return;
     }
-    if (pending_.capacity() < static_cast<std::size_t>(kWriteBlock))
-        pending_.reserve(static_cast<std::size_t>(kWriteBlock));
+    if (pending_.capacity() < static_cast<std::size_t>(writeBlock_))
+        pending_.reserve(static_cast<std::size_t>(writeBlock_));
     pending_.append(bytes, static_cast<std::size_t>(count));
 }
 

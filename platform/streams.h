@@ -63,9 +63,13 @@ class FileStream : public Stream {
     void Flush();
     const std::string& Path() const { return path_; }
 
-  private:
-    static constexpr std::int64_t kWriteBlock = 256 * 1024;
+    // How many bytes are gathered before they are written out; files written side by side may
+    // share the memory of one.
+    static constexpr std::int64_t kDefaultWriteBlock = 256 * 1024;
+    void SetWriteBlock(std::int64_t bytes) { writeBlock_ = bytes; }
 
+  private:
+    std::int64_t writeBlock_ = kDefaultWriteBlock;
     std::string path_;
     int fd_ = -1;
     bool writable_ = true;

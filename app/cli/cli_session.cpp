@@ -64,6 +64,7 @@ CliSession::CliSession(const CommandLine& line, const std::string& programDir,
     if (line_.listFile) monitor_.ListFile = std::filesystem::absolute(*line_.listFile).string();
     view_.proxyText = line_.proxy;
     if (line_.episodesPerFeed) monitor_.EpisodesPerRun = *line_.episodesPerFeed;
+    if (line_.jobs) monitor_.DownloadsAtOnce = *line_.jobs;
     view_.Follow(monitor_);
 }
 

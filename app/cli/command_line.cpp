@@ -28,6 +28,8 @@ constexpr std::array<CommandName, 8> kCommands{{
 
 // The most episodes per feed and run that --episodes takes.
 constexpr std::size_t kMaxEpisodesPerFeed = 1000;
+// The most downloads at once that --jobs takes: more would only crowd one link.
+constexpr std::size_t kMaxJobs = 3;
 
 const CommandName* FindCommand(std::string_view name) {
     for (const CommandName& entry : kCommands)
@@ -47,6 +49,15 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& args, std
         return std::nullopt;
     }
     return args[++i];
+}
+
+// The value as a whole number from 1 to most.
+std::optional<std::size_t> CountIn(const std::string& value, std::size_t most) {
+    std::size_t count = 0;
+    auto [end, failure] = std::from_chars(value.data(), value.data() + value.size(), count);
+    if (failure != std::errc{} || end != value.data() + value.size() || count == 0 || count > most)
+        return std::nullopt;
+    return count;
 }
 
 bool IsOption(const std::string& arg, std::string_view name) {
@@ -88,12 +99,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else if (IsOption(arg, "--episodes")) {
             auto value = OptionValue(args, i, "--episodes", error);
             if (!value) return {std::nullopt, error};
-            std::size_t count = 0;
-            auto [end, failure] = std::from_chars(value->data(), value->data() + value->size(), count);
-            if (failure != std::errc{} || end != value->data() + value->size() || count == 0 ||
-                count > kMaxEpisodesPerFeed)
+            line.episodesPerFeed = CountIn(*value, kMaxEpisodesPerFeed);
+            if (!line.episodesPerFeed)
                 return {std::nullopt, "--episodes needs a number from 1 to 1000"};
-            line.episodesPerFeed = count;
+        } else if (IsOption(arg, "--jobs")) {
+            auto value = OptionValue(args, i, "--jobs", error);
+            if (!value) return {std::nullopt, error};
+            line.jobs = CountIn(*value, kMaxJobs);
+            if (!line.jobs) return {std::nullopt, "--jobs needs a number from 1 to 3"};
         } else if (IsOption(arg, "--proxy")) {
             auto value = OptionValue(args, i, "--proxy", error);
             if (!value) return {std::nullopt, error};
@@ -137,6 +150,8 @@ Options:
   --list-file PATH  use the list in PATH instead of the program's liste.pdl
   --episodes N      download at most N new episodes per feed and run (default 10);
                     the rest wait for the next run
+  --jobs N          download up to N episodes at once, 1 to 3 (default 1), each
+                    with its own progress line
   --proxy TEXT      download the episodes through this proxy, as the proxy field
                     takes it, in one of these forms:
                       [http://][user:password@]host[:port]  HTTP proxy (port 80)
@@ -159,10 +174,10 @@ history beside the list (liste.pdl.history), so it is never downloaded again,
 even after its file was deleted. The first scan of a feed downloads its newest
 episode only. Remove the history file to start afresh.
 
-On a terminal each download shows a progress line; otherwise one line is printed
-per finished episode. Failed downloads are named with their reason on standard
-error. Ctrl-C or SIGTERM stops the current download, removes its partial file and
-saves the list.
+On a terminal each running download shows a progress line; otherwise one line is
+printed per finished episode. Failed downloads are named with their reason on
+standard error. Ctrl-C or SIGTERM stops the downloads, keeps each partial file
+that the server lets the next run continue, and saves the list.
 
 Exit status:
   0    every download succeeded, or nothing was new

@@ -18,6 +18,7 @@ struct CommandLine {
     std::string proxy;
     bool quiet = false;
     std::optional<std::size_t> episodesPerFeed;  // --episodes N
+    std::optional<std::size_t> jobs;             // --jobs N: downloads at once
 };
 
 // The parsed line, or the reason it is not one.

@@ -7,7 +7,6 @@
 #include <filesystem>
 
 #include "app/cli/terminal_texts.h"
-#include "http/http_cli.h"
 
 namespace app::cli {
 namespace {
@@ -36,6 +35,11 @@ std::string FittedTo(std::FILE* stream, std::string line) {
         --cut;  // not inside a UTF-8 character
     line.resize(cut);
     return line;
+}
+
+// From the last of `lines` drawn lines to the first.
+std::string CursorUp(std::size_t lines) {
+    return lines > 1 ? "\x1b[" + std::to_string(lines - 1) + "A" : std::string();
 }
 
 }  // namespace
@@ -83,66 +87,73 @@ void TerminalView::PrintLine(std::FILE* stream, const std::string& line) {
     std::fflush(stream);
 }
 
-void TerminalView::SetCaption(Window window, const std::string& control, const std::string& text) {
-    if (window == Window::Progress && control == "Label4") fileName_ = text;
+void TerminalView::DownloadStarted(std::size_t slot, const std::string& fileName) {
+    if (!monitor_) return;
+    downloads_.push_back({slot, fileName, Clock::now()});
+    DrawProgress(true);
 }
 
-void TerminalView::SetVisible(Window window, const std::string& control, bool visible) {
-    if (window != Window::Progress || !control.empty() || !monitor_) return;
-    if (visible) {
-        DownloadStarted();
-    } else {
-        DownloadEnded();
-    }
+void TerminalView::DownloadProgress(std::size_t slot, std::int64_t received, std::int64_t length) {
+    Download* download = DownloadIn(slot);
+    if (!download) return;
+    download->received = received;
+    download->length = length;
+    DrawProgress(false);
 }
 
-void TerminalView::SetGaugeValue(Window window, const std::string& control, int) {
-    if (!live_ || !monitor_ || window != Window::Progress || control != "Gauge2") return;
-    const THttpCli& client = *monitor_->HttpCli1();
-    DrawProgress(client.BodyReceivedCount(), client.DocumentLength(), false);
-}
-
-void TerminalView::DownloadStarted() {
-    started_ = Clock::now();
-    failuresBefore_ = monitor_->FailedDownloads().size();
-    DrawProgress(0, -1, true);  // the client still holds the last request's counts
-}
-
-void TerminalView::DownloadEnded() {
+void TerminalView::DownloadEnded(std::size_t slot, std::int64_t received,
+                                 const FailedDownload* failure) {
+    Download* download = DownloadIn(slot);
+    if (!download) return;
+    const Download ended = *download;
+    downloads_.erase(downloads_.begin() + (download - downloads_.data()));
     ClearProgress();
-    const auto& failures = monitor_->FailedDownloads();
-    for (std::size_t i = failuresBefore_; i < failures.size(); ++i)
+    if (failure)
         PrintLine(err_, TextOf(monitor_->UiLanguage, TerminalText::DownloadFailed,
-                               failures[i].FileName + ": " + failures[i].Reason));
-    failuresBefore_ = failures.size();
+                               failure->FileName + ": " + failure->Reason));
     // Neither failed nor in place: an error ends the run, and the run reports it.
     std::error_code error;
-    if (quiet_ || !std::filesystem::exists(monitor_->DownloadFolder + fileName_, error)) return;
-    PrintLine(out_, FinishedLine(fileName_, monitor_->HttpCli1()->BodyReceivedCount(),
-                                 SecondsSinceStart()));
+    if (!quiet_ && std::filesystem::exists(monitor_->DownloadFolder + ended.fileName, error))
+        PrintLine(out_, FinishedLine(ended.fileName, received, ended.Seconds()));
+    DrawProgress(true);
 }
 
-void TerminalView::DrawProgress(std::int64_t received, std::int64_t length, bool evenIfRecent) {
-    if (!live_) return;
+TerminalView::Download* TerminalView::DownloadIn(std::size_t slot) {
+    for (Download& download : downloads_)
+        if (download.slot == slot) return &download;
+    return nullptr;
+}
+
+// The lines are drawn anew from the first one, which the cursor is taken back to.
+void TerminalView::DrawProgress(bool evenIfRecent) {
+    if (!live_ || downloads_.empty()) return;
     const Clock::time_point now = Clock::now();
     if (!evenIfRecent && now - lastDrawn_ < kRedrawInterval) return;
     lastDrawn_ = now;
-    std::string line =
-        ProgressLine(fileName_, received, length, SecondsSinceStart(), monitor_->UiLanguage);
-    std::fprintf(out_, "\r%s\x1b[K", FittedTo(out_, line).c_str());
+    std::string text = "\r" + CursorUp(linesShown_);
+    for (std::size_t i = 0; i < downloads_.size(); ++i) {
+        const Download& download = downloads_[i];
+        if (i > 0) text += "\n";
+        text += FittedTo(out_, ProgressLine(download.fileName, download.received, download.length,
+                                            download.Seconds(), monitor_->UiLanguage));
+        text += "\x1b[K";
+    }
+    std::fputs(text.c_str(), out_);
     std::fflush(out_);
-    progressShown_ = true;
+    linesShown_ = downloads_.size();
 }
 
 void TerminalView::ClearProgress() {
-    if (!progressShown_) return;
-    std::fputs("\r\x1b[K", out_);
+    if (linesShown_ == 0) return;
+    const std::string text =
+        "\r" + CursorUp(linesShown_) + (linesShown_ > 1 ? "\x1b[J" : "\x1b[K");
+    std::fputs(text.c_str(), out_);
     std::fflush(out_);
-    progressShown_ = false;
+    linesShown_ = 0;
 }
 
-double TerminalView::SecondsSinceStart() const {
-    return std::chrono::duration<double>(Clock::now() - started_).count();
+double TerminalView::Download::Seconds() const {
+    return std::chrono::duration<double>(Clock::now() - started).count();
 }
 
 }  // namespace app::cli

@@ -1,12 +1,13 @@
 // The feed monitor's view on a terminal: the fields are plain values set from the command line, the
-// progress window becomes one live line per download (at most ten redraws a second), and each
-// finished episode a line of its own; without a terminal only the finished lines are written.
+// progress window becomes one live line per running download (at most ten redraws a second), and
+// each finished episode a line of its own; without a terminal only the finished lines are written.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/feed_monitor.h"
 
@@ -48,32 +49,40 @@ class TerminalView : public FeedMonitorView {
     std::string ProxyText() const override { return proxyText; }
     bool ProxyChecked() const override { return !proxyText.empty(); }
     void ShowAboutModal() override {}
-    void SetCaption(Window window, const std::string& control, const std::string& text) override;
+    void SetCaption(Window, const std::string&, const std::string&) override {}
     void SetEnabled(Window, const std::string&, bool) override {}
-    void SetVisible(Window window, const std::string& control, bool visible) override;
+    void SetVisible(Window, const std::string&, bool) override {}
     int Width(Window, const std::string&) const override { return 0; }
     void SetLeft(Window, const std::string&, int) override {}
-    void SetGaugeValue(Window window, const std::string& control, int value) override;
+    void SetGaugeValue(Window, const std::string&, int) override {}
+    void DownloadStarted(std::size_t slot, const std::string& fileName) override;
+    void DownloadProgress(std::size_t slot, std::int64_t received, std::int64_t length) override;
+    void DownloadEnded(std::size_t slot, std::int64_t received,
+                       const FailedDownload* failure) override;
 
   private:
     using Clock = std::chrono::steady_clock;
 
-    void DownloadStarted();
-    void DownloadEnded();
-    void DrawProgress(std::int64_t received, std::int64_t length, bool evenIfRecent);
+    struct Download {
+        std::size_t slot;
+        std::string fileName;
+        Clock::time_point started;
+        std::int64_t received = 0;
+        std::int64_t length = -1;
+        double Seconds() const;
+    };
+    Download* DownloadIn(std::size_t slot);
+    void DrawProgress(bool evenIfRecent);
     void ClearProgress();
-    double SecondsSinceStart() const;
 
     std::FILE* out_;
     std::FILE* err_;
     bool quiet_;
     bool live_;
     FeedMonitor* monitor_ = nullptr;
-    std::string fileName_;
-    Clock::time_point started_;
+    std::vector<Download> downloads_;  // in the order they started, a line each
     Clock::time_point lastDrawn_;
-    std::size_t failuresBefore_ = 0;
-    bool progressShown_ = false;
+    std::size_t linesShown_ = 0;
 };
 
 }  // namespace app::cli

@@ -3,7 +3,8 @@
 # 1 MiB episode, served by nginx on 127.0.0.1 behind bench/app/latency_forwarder.py, which holds
 # every new connection one round trip and every chunk half a round trip, so each feed and episode
 # URL costs what it would from a server that far away. The full run downloads the 100 episodes into
-# a fresh folder; the same run again finds nothing new. Prints the wall time, the CPU time, the
+# a fresh folder; the same run again finds nothing new; then the full run again from a fresh folder
+# and history with three downloads at once (--jobs 3). Prints the wall time, the CPU time, the
 # peak memory and the files in the download folder after each run, and checks every episode.
 #
 #     bench/app/latency_run.sh [BUILD-DIR] [RTT-MS]   (defaults: build, 50; the program is built there)
@@ -67,4 +68,7 @@ cli_run=("$cli" --quiet --list-file "$work/program/liste.pdl")
 measure "command line, run 1, $feeds new episodes" "${cli_run[@]}"
 check_downloads
 measure "command line, run 2, nothing new       " "${cli_run[@]}"
+check_downloads
+rm -rf "$downloads" "$work/program/liste.pdl.history"*
+measure "command line, run 1 with --jobs 3        " "${cli_run[@]}" --jobs 3
 check_downloads

@@ -302,6 +302,23 @@ TEST_F(EpisodeDownloadTest, CancellingAllDuringTheSecondOfThreeKeepsTheFirstAndS
     ExpectOnlySummary(9);
 }
 
+TEST_F(EpisodeDownloadTest, CancellingAllDuringAFeedsFirstNewEpisodeStartsNoneOfTheRest) {
+    AddFeedOf({"old.mp3"});
+    episodes_.AddConnection(NormalResponse(200, "old"));
+    monitor_->Button3Click();  // the feed is known now: its next episodes are all new
+    app_.ClearRecord();
+    feeds_.AddConnection(NormalResponse(200, FeedOf({"new-1.mp3", "new-2.mp3", "old.mp3"})));
+    episodes_.AddConnection(InPieces(NormalResponse(200, Episode(2000)), 100, 20ms));
+    episodes_.AddConnection(NormalResponse(200, "never asked for"));
+    view_.onGaugeValue = [&](const std::string& gauge, int) {
+        if (gauge == "Gauge2") monitor_->CancelAllDownloads();
+    };
+    monitor_->Button3Click();
+    EXPECT_EQ(episodes_.Requests().size(), 2u);  // old.mp3 and the first new one
+    EXPECT_FALSE(Exists("new-1.mp3") || Exists("new-2.mp3"));
+    ExpectOnlySummary(9);
+}
+
 TEST(ProgressGaugeValue, HundredthsOfTheAnnouncedLength) {
     EXPECT_EQ(ProgressGaugeValue(100, 1000), 10);
     EXPECT_EQ(ProgressGaugeValue(1000, 1000), 100);

@@ -32,6 +32,8 @@ class RecordingView : public FeedMonitorView {
     std::map<Key, std::vector<int>> gaugeValues;  // every value set, in order
     // Runs after each gauge value, from inside the download that set it.
     std::function<void(const std::string& gauge, int value)> onGaugeValue;
+    // Runs after each piece of a download in any slot, from inside the download.
+    std::function<void(std::size_t slot)> onDownloadProgress;
 
     void AppendFeedRow(const std::string& url) override { rows.push_back(url); }
     void DeleteFeedRow(int index) override {
@@ -68,6 +70,10 @@ class RecordingView : public FeedMonitorView {
     void SetGaugeValue(Window window, const std::string& control, int value) override {
         gaugeValues[{window, control}].push_back(value);
         if (onGaugeValue) onGaugeValue(control, value);
+    }
+
+    void DownloadProgress(std::size_t slot, std::int64_t, std::int64_t) override {
+        if (onDownloadProgress) onDownloadProgress(slot);
     }
 
     std::string Caption(Window window, const std::string& control) const {

@@ -49,10 +49,14 @@ TEST(CliCommandLine, CommandsArgumentsAndOptions) {
         EXPECT_EQ(parsed.line->quiet, c.quiet);
     }
     EXPECT_EQ(ParseCommandLine({"--trace", "t.log", "scan"}).line->traceFile, "t.log");
+    EXPECT_EQ(ParseCommandLine({"--jobs", "3"}).line->jobs, 3u);
+    EXPECT_EQ(ParseCommandLine({"--jobs=1", "scan"}).line->jobs, 1u);
+    EXPECT_EQ(ParseCommandLine({"--jobs", "4"}).error, "--jobs needs a number from 1 to 3");
     const std::vector<std::string> wrong[] = {
         {"add"},           {"add", ""},      {"remove"},  {"list", "x"}, {"a", "b"},
         {"--list-file"},   {"--list-file="}, {"--proxy"}, {"--force"},   {"scan", "--quiet=1"},
         {"add", "a", "b"}, {"import"},       {"--trace"}, {"--trace="},  {"export", "a", "b"},
+        {"--jobs", "0"},   {"--jobs=4"},     {"--jobs"},  {"--jobs=x"},
     };
     for (const auto& args : wrong)
         EXPECT_FALSE(ParseCommandLine(args).line) << args[0];
