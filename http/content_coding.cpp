@@ -29,6 +29,8 @@ std::string QualityText(float quality) {
     return result;
 }
 
+}  // namespace
+
 // The names of a "content-encoding" value, split at commas and blanks; a double-quoted part stays
 // one name.
 std::vector<std::string> CodingNames(const std::string& value) {
@@ -48,8 +50,6 @@ std::vector<std::string> CodingNames(const std::string& value) {
     if (!current.empty()) names.push_back(current);
     return names;
 }
-
-}  // namespace
 
 TContCodingsList::TContCodingsList() {
     Add<THttpCCodIdentity>(0);

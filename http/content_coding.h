@@ -16,6 +16,10 @@ using TWriteBufferProc = std::function<void(const char* Buffer, int Len)>;
 
 // One decoder stage. A coding class also provides static GetCoding() (its name) and may hide
 // IsAvailable() when it depends on something that may be missing.
+// The names of a coding header's value ("gzip, br"), split at commas and blanks; a double-quoted
+// part stays one name.
+std::vector<std::string> CodingNames(const std::string& value);
+
 class THttpContentCoding {
   public:
     explicit THttpContentCoding(TWriteBufferProc next) : next_(std::move(next)) {}

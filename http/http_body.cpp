@@ -13,7 +13,7 @@ void THttpCli::GetBodyLineNext() {
     ++response_.bodyLinesSeen;
     Trace(loProtSpecInfo, "GetBodyLineNext FBodyDataLen=", bodyDataLen_);
 
-    if (response_.transferCoding == "chunked") {
+    if (response_.chunked) {
         ReadChunkedBlock();
     } else {
         if (bodyDataLen_ > 0) {
@@ -67,8 +67,7 @@ void THttpCli::EndOfDocument() {
     LiftBandwidthPause();
     if (AbortedDuringEvent()) return;
     contentCoding_.Complete();
-    if (BodyStream && !response_.contentCodingHeader.empty() &&
-        response_.transferCoding != "chunked")
+    if (BodyStream && !response_.contentCodingHeader.empty() && !response_.chunked)
         Trace(loProtSpecInfo, response_.contentCodingHeader, " content uncompressed from ",
               response_.documentLength, " bytes to ", BodyStream->Size(), " bytes");
     RaiseDocEnd();

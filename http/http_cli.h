@@ -275,6 +275,7 @@ class THttpCli : public platform::TComponent {
     void FinishOfferedBody();
     void ParseStatusLine(const std::string& line);
     void ParseHeaderField(const std::string& line);
+    void TakeTransferCodings(const std::string& value);
     void EndOfHeader();
     void StartHeaderlessDocument(const std::string& line);
     void FailProtocol(const std::string& reason);
@@ -401,7 +402,8 @@ class THttpCli : public platform::TComponent {
         std::string statusReason;
         std::int64_t documentLength = -1;
         std::int64_t bodyReceivedCount = 0;
-        std::string contentType, transferCoding, contentCodingHeader;
+        std::string contentType, contentCodingHeader;
+        bool chunked = false;  // the last transfer coding is chunked: the chunks frame the body
         std::vector<std::string> authChallenges;  // both headers' values, in arrival order
         std::optional<std::string> location;      // acted on once the status is known to mean it
     };

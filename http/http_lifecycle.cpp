@@ -267,7 +267,7 @@ bool THttpCli::ResponseIncomplete(std::uint16_t closeError) const {
     if (nextStep_ != &THttpCli::GetBodyLineNext) return false;
     // Without a length and without chunks the body ends with the connection, when it closes in
     // order; a reset leaves the end unknown.
-    return response_.documentLength != -1 || response_.transferCoding == "chunked" ||
+    return response_.documentLength != -1 || response_.chunked ||
            closeError != 0;
 }
 

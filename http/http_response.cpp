@@ -192,7 +192,7 @@ void THttpCli::ConsumeHeld(int count) {
 void THttpCli::OfferHeldDataToBody() {
     std::int64_t length = receiveFill_;
     // With chunks the length counts decoded bytes, and only the chunks tell where the body ends.
-    if (response_.documentLength != -1 && response_.transferCoding != "chunked")
+    if (response_.documentLength != -1 && !response_.chunked)
         length =
             std::min<std::int64_t>(length, response_.documentLength - response_.bodyReceivedCount);
     bodyBlock_ = receiveBuffer_;
@@ -266,6 +266,14 @@ void THttpCli::ParseStatusLine(const std::string& line) {
     response_.statusReason = line.size() > 13 ? line.substr(13) : std::string();
 }
 
+// Codings add up over the fields, and only the last tells whether chunks frame the body; without
+// them the body ends with the connection. Other codings are passed on as they come, as the bytes
+// of a content coding are.
+void THttpCli::TakeTransferCodings(const std::string& value) {
+    for (const std::string& name : CodingNames(value))
+        response_.chunked = LowerCase(name) == "chunked";
+}
+
 void THttpCli::ParseHeaderField(const std::string& line) {
     auto colon = line.find(':');
     if (colon == std::string::npos) return;
@@ -287,7 +295,7 @@ void THttpCli::ParseHeaderField(const std::string& line) {
         }
         response_.documentLength = *length;
     } else if (name == "transfer-encoding") {
-        response_.transferCoding = LowerCase(value);
+        TakeTransferCodings(value);
     } else if (name == "content-range") {
         int dash = static_cast<int>(value.find('-')) + 1;  // 1-based, 0 when absent
         int slash = static_cast<int>(value.find('/')) + 1;
@@ -329,7 +337,7 @@ void THttpCli::EndOfHeader() {
         return;
     }
 
-    const bool chunked = response_.transferCoding == "chunked";
+    const bool chunked = response_.chunked;
     // These never carry a body, whatever their Content-Length says.
     const bool statusForbidsBody = response_.statusCode == 204 || response_.statusCode == 304;
     const bool statusWithoutBody = response_.statusCode < 200 || response_.statusCode == 204 ||

@@ -1,6 +1,6 @@
 // How the shape of an answer decides what the client keeps: interim answers, status lines,
-// lengths and relocation targets, each fed raw through a scripted server. Every row is an answer
-// that once cost the user the episode or kept a broken file.
+// lengths, transfer codings and relocation targets, each fed raw through a scripted server. Every
+// row is an answer that once cost the user the episode or kept a broken file.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -73,6 +73,22 @@ const Case kCases[] = {
     {"a length repeated alike", "/",
      "HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Length: 3, 3\r\n\r\nabc", std::nullopt, 0,
      200, "abc"},
+    // Only the last transfer coding, over all the fields, says whether chunks frame the body;
+    // without them it ends with the connection.
+    {"chunked after identity", "/",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity, CHUNKED\r\n\r\n2\r\nok\r\n0\r\n\r\n",
+     std::nullopt, 0, 200, "ok"},
+    {"chunked in a second field", "/",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nTransfer-Encoding: chunked\r\n\r\n"
+     "2\r\nok\r\n0\r\n\r\n",
+     std::nullopt, 0, 200, "ok"},
+    {"chunked not last", "/",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: identity\r\n\r\n"
+     "2\r\nok\r\n",
+     std::nullopt, 0, 200, "2\r\nok\r\n"},
+    {"an unknown coding last", "/",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, other\r\n\r\nraw", std::nullopt, 0, 200,
+     "raw"},
     // A status line is HTTP/1.x, one space, three digits, then a space or the end.
     {"digits running on after the version", "/",
      "HTTP/1.0123456789 200 OK\r\nContent-Length: 2\r\n\r\nok", std::nullopt, kProtocolError,
