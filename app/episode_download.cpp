@@ -11,14 +11,6 @@
 #include "platform/application.h"
 
 namespace app {
-namespace {
-
-std::string FileNameOf(const std::string& path) {
-    return path.substr(path.rfind('/') + 1);
-}
-
-}  // namespace
-
 int ProgressGaugeValue(std::int64_t received, std::int64_t length) {
     if (length <= 0 || received <= 0) return 0;
     std::int64_t hundredth = length / 100;
@@ -76,7 +68,6 @@ void FeedMonitor::StartDownload(const std::string& url, const std::string& path,
     const std::size_t slots = std::max<std::size_t>(DownloadsAtOnce, 1);
     auto download = std::make_unique<RunningDownload>();
     download->slot = FreeSlot();
-    download->fileName = FileNameOf(path);
     download->ended = std::move(ended);
     THttpCli& client = ClientOfSlot(download->slot);
     RunningDownload& started = *download;
@@ -87,8 +78,9 @@ void FeedMonitor::StartDownload(const std::string& url, const std::string& path,
             [this, &started] { DownloadProgressed(started); },
             // Downloads side by side take no more memory than one.
             platform::FileStream::kDefaultWriteBlock / static_cast<std::int64_t>(slots)});
-    if (DownloadsAtOnce <= 1) ShowDownloadOf(download->fileName);
-    view_.DownloadStarted(download->slot, download->fileName);
+    const std::string& fileName = download->transfer->FileName();
+    if (DownloadsAtOnce <= 1) ShowDownloadOf(fileName);
+    view_.DownloadStarted(download->slot, fileName);
     try {
         ApplyProxyText(client, view_.ProxyText());
         download->transfer->Start();
@@ -138,7 +130,7 @@ void FeedMonitor::EndDownload(RunningDownload& download) {
     const std::optional<std::string> failure = download.transfer->Failure();
     const FailedDownload* listed = nullptr;
     if (failure && !download.cancelled) {
-        failedDownloads_.push_back({download.fileName, *failure});
+        failedDownloads_.push_back({download.transfer->FileName(), *failure});
         listed = &failedDownloads_.back();
     }
     // Recorded before the window goes, whose hiding ends the download for the views.

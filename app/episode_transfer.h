@@ -62,6 +62,8 @@ class EpisodeTransfer {
     std::int64_t Received() const;
     std::int64_t Length() const;
     THttpCli& Client() { return client_; }
+    // The name of the episode's file in the download folder.
+    const std::string& FileName() const { return fileName_; }
 
   private:
     // One request into the file, asking for the rest of the kept bytes if any.

@@ -278,7 +278,6 @@ class FeedMonitor {
     // A download under way, in the slot whose client it has.
     struct RunningDownload {
         std::size_t slot = 0;
-        std::string fileName;
         std::unique_ptr<EpisodeTransfer> transfer;
         std::function<void(bool landed)> ended;
         bool cancelled = false;  // by the user: no failure to list

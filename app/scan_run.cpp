@@ -219,7 +219,7 @@ void FeedMonitor::DownloadNewEpisodes(const std::string& feedUrl, const FeedItem
         [this](const std::string& name) {
             return PresentInFolder(DownloadFolder + name) ||
                    std::any_of(running_.begin(), running_.end(), [&name](const auto& download) {
-                       return download->fileName == name;
+                       return download->transfer->FileName() == name;
                    });
         },
         [this](const std::string& name) {

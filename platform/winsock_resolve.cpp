@@ -12,15 +12,29 @@
 namespace platform {
 namespace winsock {
 
-int LookupName(const std::string& name, HostEntry& entry) {
+namespace {
+
+using AddressInfo = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
+
+// The resolver's addresses of name in the family, one per address; 0 or the socket error.
+int ResolveStream(const std::string& name, int family, int flags, AddressInfo& found) {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = family;
     hints.ai_socktype = SOCK_STREAM;  // one result per address
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* found = nullptr;
-    int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    hints.ai_flags = flags;
+    addrinfo* list = nullptr;
+    int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
     if (result != 0) return ErrorFromResolver(result);
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
+    found.reset(list);
+    return 0;
+}
+
+}  // namespace
+
+int LookupName(const std::string& name, HostEntry& entry) {
+    AddressInfo owner(nullptr, &::freeaddrinfo);
+    if (int error = ResolveStream(name, AF_INET, AI_CANONNAME, owner)) return error;
+    addrinfo* found = owner.get();
     entry = HostEntry{};
     entry.name = found->ai_canonname ? found->ai_canonname : name;
     for (addrinfo* info = found; info; info = info->ai_next) {
@@ -31,13 +45,9 @@ int LookupName(const std::string& name, HostEntry& entry) {
 }
 
 int LookupAllAddresses(const std::string& name, HostEntry& entry) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
-    if (result != 0) return ErrorFromResolver(result);
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
+    AddressInfo owner(nullptr, &::freeaddrinfo);
+    if (int error = ResolveStream(name, AF_UNSPEC, 0, owner)) return error;
+    addrinfo* found = owner.get();
     entry = HostEntry{};
     std::vector<SOCKADDR_INET> ipv6;
     for (addrinfo* info = found; info; info = info->ai_next) {
